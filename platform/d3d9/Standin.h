@@ -1,0 +1,38 @@
+// What the software Direct3D 9 offers beyond Direct3D 9 itself: where Present sends finished
+// frames, and read-back and bookkeeping for tests and tools. Nothing in the viewer's portable
+// code (app, scene, geometry, device) uses this header; the platform start-up, tools and tests do.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/d3d9/D3D9.h"
+
+namespace standin {
+
+// A finished X8R8G8B8 image: width * height pixels, rows top to bottom, no padding.
+struct Image {
+    const std::uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+// Receives every presented frame. The window stand-in installs one that shows the frame in the
+// device window (stretched to its client area, waiting for the display's refresh); tests and
+// tools install none or their own.
+class Presenter {
+public:
+    virtual ~Presenter() = default;
+    virtual void Present(HWND window, const Image& backBuffer) = 0;
+};
+
+// Process-wide; null (the default) means Present only finishes the frame in the device.
+void SetPresenter(Presenter* presenter);
+
+// The device's back buffer as it stands now (valid until the device's next call).
+Image BackBuffer(IDirect3DDevice9* device);
+
+// Live object counts, for leak tests.
+int LiveVertexBuffers();
+int LiveDevices();
+
+}  // namespace standin

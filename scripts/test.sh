@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. On a fresh machine it first installs what it needs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+cmake --preset linux
+cmake --build --preset linux
+ctest --preset linux
