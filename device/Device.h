@@ -4,9 +4,9 @@
 #include "device/Win32Api.h"
 
 // Creates the Direct3D object and a windowed 800 x 600 device for the window, stores both in
-// sceneState and sets the start-up render states. Returns false, with nothing left behind in
-// sceneState, when either cannot be created.
-bool InitDevice(HWND window);
+// sceneState and sets the start-up render states. When either cannot be created, both fields
+// are left null (nothing half-made is kept), so the caller can tell the user and stop.
+void InitDevice(HWND window);
 
-// Releases the device, then the Direct3D object.
+// Releases the device, then the Direct3D object, and clears both fields.
 void ReleaseDevice();
