@@ -8,3 +8,8 @@ scripts/setup.sh
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
+
+# The Windows build, cross-compiled and run under Wine.
+if [ -x scripts/test-windows.sh ]; then
+  scripts/test-windows.sh
+fi
