@@ -1,0 +1,3 @@
+#include "scene/SceneState.h"
+
+SceneState sceneState{};
