@@ -1,0 +1,101 @@
+#include "tools/capture/Capture.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "scene/Scene.h"
+#include "scene/SceneState.h"
+#include "tools/capture/Options.h"
+#include "tools/capture/PngWriter.h"
+#include "tools/capture/ReadBack.h"
+#include "tools/capture/TraceDevice.h"
+
+namespace {
+
+constexpr char kProgram[] = "anemometer-capture";
+
+// lParam of a WM_KEYDOWN for a key pressed once: repeat count 1, all other bits clear.
+constexpr LPARAM kKeyDownLParam = 1;
+
+int Usage(std::ostream& err, const std::string& message) {
+    err << kProgram << ": " << message << "\n"
+        << "Try '" << kProgram << " --help'.\n";
+    return kExitUsage;
+}
+
+}  // namespace
+
+int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const ParseResult parsed = ParseArguments(arguments);
+    if (!parsed.options) {
+        return Usage(err, parsed.error);
+    }
+    const CaptureOptions& options = *parsed.options;
+    if (options.help) {
+        out << UsageText();
+        return kExitOk;
+    }
+    if (!options.tracePath.empty() && !TraceAvailable()) {
+        return Usage(err, "--trace is available only on the software Direct3D 9 device, not on this host");
+    }
+
+    std::ofstream trace;
+    if (!options.tracePath.empty()) {
+        trace.open(options.tracePath, std::ios::out | std::ios::trunc | std::ios::binary);
+        if (!trace) {
+            err << kProgram << ": cannot open the trace file '" << options.tracePath << "' for writing\n";
+            return kExitWrite;
+        }
+        trace << kTraceHeader << '\n';
+    }
+
+    std::string error;
+    if (!OpenCaptureDevice(error)) {
+        err << kProgram << ": " << error << "\n";
+        return kExitDevice;
+    }
+
+    // The frames before the captured one are drawn in full, as the viewer would draw them.
+    for (int i = 0; i < options.frame; ++i) {
+        RenderFrame();
+    }
+    if (options.angle) {
+        sceneState.rotationDegrees = static_cast<float>(*options.angle);
+    }
+    if (trace.is_open()) {
+        StartTrace(trace);
+    }
+    for (const KeyPress& key : options.keys) {
+        if (trace.is_open()) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02x", key.code);
+            trace << "key " << KeyName(key.code) << " " << code << '\n';
+        }
+        HandleKeyDown(CaptureWindow(), key.code, kKeyDownLParam);
+    }
+    if (trace.is_open()) {
+        trace << "frame " << options.frame << " rotation " << sceneState.rotationDegrees << '\n';
+    }
+
+    CapturedFrame frame;
+    const bool rendered = RenderCapturedFrame(frame, error);
+    CloseCaptureDevice();
+    if (!rendered) {
+        err << kProgram << ": the frame could not be read back: " << error << "\n";
+        return kExitDevice;
+    }
+
+    if (trace.is_open()) {
+        trace << "end\n";
+        trace.close();
+        if (trace.fail()) {
+            err << kProgram << ": cannot write the trace file '" << options.tracePath << "'\n";
+            return kExitWrite;
+        }
+    }
+    if (!WritePng(options.outputPath, frame, error)) {
+        err << kProgram << ": " << error << "\n";
+        return kExitWrite;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,51 @@
+// The capture tool's command line: what frame to draw, which keys to press first, where the
+// picture and the call trace go. Parsing is separate from running so it can be tested alone.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Process exit codes of anemometer-capture.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 2,   // bad or missing arguments, or a feature this host lacks
+    kExitDevice = 3,  // the window or the device could not be made, or the frame not read back
+    kExitWrite = 4,   // the PNG or the trace file could not be written
+};
+
+// One key press, as named on the command line and as the virtual-key code sent with WM_KEYDOWN.
+struct KeyPress {
+    std::string name;
+    unsigned int code = 0;
+};
+
+struct CaptureOptions {
+    bool help = false;
+    int frame = 0;               // frames drawn (and thrown away) before the captured one
+    std::optional<int> angle;    // when set, the rotor angle of the captured frame, in degrees
+    std::vector<KeyPress> keys;  // delivered in order, after the earlier frames, before the captured one
+    std::string outputPath;      // the PNG
+    std::string tracePath;       // empty: no trace
+};
+
+// Either options or the reason they could not be read.
+struct ParseResult {
+    std::optional<CaptureOptions> options;
+    std::string error;
+};
+
+// Reads the arguments after the program name.
+ParseResult ParseArguments(const std::vector<std::string>& arguments);
+
+// A key name (PageUp, Left, F2, ...; any case, with or without a VK_ prefix), a single letter
+// A-Z, or a virtual-key code in hex (0x71) or decimal (113) between 1 and 254.
+std::optional<unsigned int> ParseKey(std::string_view text);
+
+// The preferred name of a virtual-key code ("F2", "PageUp"), or its hex code ("0x41") when it
+// has none.
+std::string KeyName(unsigned int code);
+
+// The --help text.
+std::string UsageText();
