@@ -12,6 +12,12 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   # the Windows build and running it
   mingw-w64 g++-mingw-w64-x86-64-posix wine wine64
+  # what Wine's Direct3D 9 needs on a bare X server, which --no-install-recommends leaves out:
+  # OpenGL through GLX and Mesa's llvmpipe, and the X extensions Wine's display driver loads
+  libgl1 libglx-mesa0 libgl1-mesa-dri libxrandr2 libxrender1 libxi6 libxcursor1 libxcomposite1
+  libxfixes3 libxinerama1
+  # the Windows stage's picture comparison
+  python3
 )
 
 missing=()
