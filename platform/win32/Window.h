@@ -1,0 +1,52 @@
+// Inside the Win32 stand-in: the records behind window-class names and window handles, shared by
+// the files of this folder (windows, message queue, presenter). Not part of the Win32 subset.
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/Win32.h"
+
+// What a window handle points to. Windows keeps this record in the window manager; here it is
+// ours. A destroyed window's record stays allocated (alive == false) so that a stale handle in a
+// queued message is recognised instead of being followed into freed memory.
+struct HWND__ {
+    WNDPROC procedure = nullptr;
+    std::string className;
+    std::string title;
+    DWORD style = 0;
+    SDL_Window* sdlWindow = nullptr;  // null when created without a display (never happens after SDL_Init)
+    bool alive = true;
+
+    // The outer rectangle asked for at creation; fitted to the window manager's frame when shown.
+    int requestedX = 0, requestedY = 0, requestedWidth = 0, requestedHeight = 0;
+    bool outerFitted = false;
+
+    // The presenter's resources for this window; created on first present, freed with the window.
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+};
+
+namespace standin::win32 {
+
+// Starts SDL's video subsystem once; false (with SDL_GetError set) when there is no display.
+bool InitVideo();
+
+// The live window with this handle, or null for a null, unknown or destroyed handle.
+HWND__* LookUpWindow(HWND window);
+
+// The live window that SDL knows by this id, or null.
+HWND LookUpWindowBySdlId(Uint32 windowId);
+
+// Calls the window's procedure at once, as SendMessage does; 0 for a dead window.
+LRESULT SendMessageToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Every live window, oldest first (for SDL_QUIT, which is addressed to none in particular).
+std::vector<HWND> LiveWindows();
+
+// The size of the window's client area in pixels; 0 x 0 while it is minimised.
+void ClientSize(HWND__* window, int* width, int* height);
+
+}  // namespace standin::win32
