@@ -35,4 +35,10 @@ Image BackBuffer(IDirect3DDevice9* device);
 int LiveVertexBuffers();
 int LiveDevices();
 
+// Scales `src` into the dstWidth x dstHeight pixels at `dst` (rows top to bottom, no padding)
+// with a bilinear filter, pixel centres mapped onto pixel centres and edges clamped; what a
+// presenter does when the client area differs from the back buffer. Every channel is rounded
+// to nearest; the X byte of the result is 0xFF. An empty source or destination writes nothing.
+void StretchBilinear(const Image& src, std::uint32_t* dst, int dstWidth, int dstHeight);
+
 }  // namespace standin

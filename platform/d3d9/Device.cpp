@@ -1,0 +1,342 @@
+// The software device: render states, transforms, streams, Clear, the scene brackets, Present
+// and DrawPrimitive, whose body is the pipeline's table of contents (stages in Pipeline.h).
+#include "platform/d3d9/Device.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/d3d9/Standin.h"
+
+namespace standin {
+
+namespace {
+
+D3DMATRIX Identity() {
+    D3DMATRIX m{};
+    m.m[0][0] = m.m[1][1] = m.m[2][2] = m.m[3][3] = 1.0f;
+    return m;
+}
+
+}  // namespace
+
+Device::Device(Direct3D* direct3d, HWND focusWindow, const D3DPRESENT_PARAMETERS& parameters,
+               std::vector<std::uint32_t> colorBuffer, std::vector<std::uint16_t> depthBuffer)
+    : direct3d_(direct3d),
+      focusWindow_(focusWindow),
+      parameters_(parameters),
+      color_(std::move(colorBuffer)),
+      depth_(std::move(depthBuffer)),
+      // The viewport covers the whole render target, depth 0..1.
+      viewport_{0, 0, parameters.BackBufferWidth, parameters.BackBufferHeight, 0.0f, 1.0f},
+      transforms_(kTransformSlots, Identity()) {
+    direct3d_->AddRef();  // the device keeps its Direct3D object alive
+    SetDefaultRenderStates(&renderStates_, parameters.EnableAutoDepthStencil != FALSE);
+    CountDevice(+1);
+}
+
+Device::~Device() {
+    for (StreamBinding& stream : streams_) {
+        if (stream.buffer != nullptr) {
+            stream.buffer->ReleasePrivateReference();
+        }
+    }
+    direct3d_->Release();
+    CountDevice(-1);
+}
+
+ULONG Device::AddRef() {
+    return ++references_;
+}
+
+ULONG Device::Release() {
+    const ULONG left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+// >>frame
+
+HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
+    static_cast<void>(stencil);  // D16 has no stencil bits; D3DCLEAR_STENCIL is refused below
+    const DWORD known = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL;
+    if ((count > 0 && rects == nullptr) || flags == 0 || (flags & ~known) != 0 || (flags & D3DCLEAR_STENCIL) ||
+        ((flags & D3DCLEAR_ZBUFFER) && depth_.empty())) {
+        return D3DERR_INVALIDCALL;
+    }
+    const std::uint16_t depth = pipeline::QuantizeDepth(z);
+    // Rectangles are clipped to the viewport; none means the whole viewport. x2 and y2 are exclusive.
+    const LONG vpLeft = static_cast<LONG>(viewport_.X);
+    const LONG vpTop = static_cast<LONG>(viewport_.Y);
+    const LONG vpRight = static_cast<LONG>(viewport_.X + viewport_.Width);
+    const LONG vpBottom = static_cast<LONG>(viewport_.Y + viewport_.Height);
+    const D3DRECT whole{vpLeft, vpTop, vpRight, vpBottom};
+    const DWORD rectCount = count > 0 ? count : 1;
+    for (DWORD r = 0; r < rectCount; ++r) {
+        const D3DRECT& rect = count > 0 ? rects[r] : whole;
+        const LONG left = std::max(rect.x1, vpLeft);
+        const LONG top = std::max(rect.y1, vpTop);
+        const LONG right = std::min(rect.x2, vpRight);
+        const LONG bottom = std::min(rect.y2, vpBottom);
+        for (LONG y = top; y < bottom; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * parameters_.BackBufferWidth;
+            for (LONG x = left; x < right; ++x) {
+                if (flags & D3DCLEAR_TARGET) {
+                    color_[row + static_cast<std::size_t>(x)] = color;  // stored as given
+                }
+                if (flags & D3DCLEAR_ZBUFFER) {
+                    depth_[row + static_cast<std::size_t>(x)] = depth;
+                }
+            }
+        }
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::BeginScene() {
+    if (inScene_) {
+        return D3DERR_INVALIDCALL;
+    }
+    inScene_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::EndScene() {
+    if (!inScene_) {
+        return D3DERR_INVALIDCALL;
+    }
+    inScene_ = false;
+    return D3D_OK;
+}
+
+HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                        const RGNDATA* dirtyRegion) {
+    static_cast<void>(dirtyRegion);  // only a hint
+    // Present is refused inside a scene; partial presents (rectangles) are not supported: the
+    // whole back buffer always goes to the whole client area.
+    if (inScene_ || sourceRect != nullptr || destRect != nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    HWND window = destWindowOverride;
+    if (window == nullptr) {
+        window = parameters_.hDeviceWindow != nullptr ? parameters_.hDeviceWindow : focusWindow_;
+    }
+    // With D3DSWAPEFFECT_DISCARD the back buffer's contents are undefined afterwards; this
+    // device leaves them as they are.
+    PresentToWindow(window, Image{color_.data(), Width(), Height()});
+    return D3D_OK;
+}
+
+// >>state
+
+HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    if (static_cast<std::uint32_t>(state) >= renderStates_.size()) {
+        return D3DERR_INVALIDCALL;
+    }
+    renderStates_[state] = value;
+    return D3D_OK;
+}
+
+HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
+    if (value == nullptr || static_cast<std::uint32_t>(state) >= renderStates_.size()) {
+        return D3DERR_INVALIDCALL;
+    }
+    *value = renderStates_[state];
+    return D3D_OK;
+}
+
+bool Device::IsTransformSlot(D3DTRANSFORMSTATETYPE state) {
+    const auto slot = static_cast<std::uint32_t>(state);
+    return slot == D3DTS_VIEW || slot == D3DTS_PROJECTION || (slot >= D3DTS_TEXTURE0 && slot <= D3DTS_TEXTURE7) ||
+           (slot >= 256 && slot < kTransformSlots);
+}
+
+HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
+    if (matrix == nullptr || !IsTransformSlot(state)) {
+        return D3DERR_INVALIDCALL;
+    }
+    transforms_[static_cast<std::size_t>(state)] = *matrix;
+    return D3D_OK;
+}
+
+HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    if (matrix == nullptr || !IsTransformSlot(state)) {
+        return D3DERR_INVALIDCALL;
+    }
+    *matrix = transforms_[static_cast<std::size_t>(state)];
+    return D3D_OK;
+}
+
+HRESULT Device::SetFVF(DWORD fvf) {
+    fvf_ = fvf;
+    return D3D_OK;
+}
+
+HRESULT Device::GetFVF(DWORD* fvf) {
+    if (fvf == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *fvf = fvf_;
+    return D3D_OK;
+}
+
+HRESULT Device::GetViewport(D3DVIEWPORT9* viewport) {
+    if (viewport == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *viewport = viewport_;
+    return D3D_OK;
+}
+
+// >>vertex buffers
+
+HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                   IDirect3DVertexBuffer9** vertexBuffer, HANDLE* sharedHandle) {
+    static_cast<void>(usage);  // write-only and dynamic are hints for memory placement
+    if (vertexBuffer == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *vertexBuffer = nullptr;
+    // The buffer must hold at least one vertex of its FVF (if it names one); the length need
+    // not be a multiple of the vertex size. Scratch buffers cannot be vertex buffers, and
+    // shared handles are not supported.
+    pipeline::VertexLayout layout;
+    const bool tooShort = length == 0 || (fvf != 0 && pipeline::DescribeFvf(fvf, &layout) && length < layout.stride);
+    const bool poolValid = pool == D3DPOOL_DEFAULT || pool == D3DPOOL_MANAGED || pool == D3DPOOL_SYSTEMMEM;
+    if (tooShort || !poolValid || sharedHandle != nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    try {
+        // Initial contents are undefined on Windows; here they are zero.
+        *vertexBuffer = new VertexBuffer(this, std::vector<std::uint8_t>(length, 0));
+    } catch (const std::bad_alloc&) {
+        return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY;
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offsetInBytes,
+                                UINT stride) {
+    if (streamNumber >= kMaxStreams) {
+        return D3DERR_INVALIDCALL;
+    }
+    auto* buffer = dynamic_cast<VertexBuffer*>(streamData);
+    if (streamData != nullptr && (buffer == nullptr || buffer->Owner() != this)) {
+        return D3DERR_INVALIDCALL;  // not a buffer of this device
+    }
+    StreamBinding& stream = streams_[streamNumber];
+    // Bind first, then let go of the old buffer, so rebinding the same buffer cannot free it.
+    if (buffer != nullptr) {
+        buffer->AddPrivateReference();
+    }
+    if (stream.buffer != nullptr) {
+        stream.buffer->ReleasePrivateReference();
+    }
+    stream.buffer = buffer;
+    stream.offset = buffer != nullptr ? offsetInBytes : 0;
+    // Unbinding keeps the previous stride, as the runtime does.
+    if (buffer != nullptr) {
+        stream.stride = stride;
+    }
+    return D3D_OK;
+}
+
+// >>drawing
+
+pipeline::RasterState Device::CurrentRasterState() const {
+    pipeline::RasterState state;
+    state.cullMode = renderStates_[D3DRS_CULLMODE];
+    state.fillMode = renderStates_[D3DRS_FILLMODE];
+    state.shadeMode = renderStates_[D3DRS_SHADEMODE];
+    state.depthTest = renderStates_[D3DRS_ZENABLE] != D3DZB_FALSE && !depth_.empty();
+    state.depthWrite = renderStates_[D3DRS_ZWRITEENABLE] != FALSE;
+    state.depthFunc = renderStates_[D3DRS_ZFUNC];
+    state.colorWriteMask = renderStates_[D3DRS_COLORWRITEENABLE] & 0xF;
+    return state;
+}
+
+pipeline::RenderTarget Device::Target() {
+    pipeline::RenderTarget target;
+    target.color = color_.data();
+    target.depth = depth_.empty() ? nullptr : depth_.data();
+    target.width = Width();
+    target.height = Height();
+    target.viewport = viewport_;
+    return target;
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, UINT primitiveCount) {
+    // Drawing happens inside a scene, from stream 0, with an FVF whose vertex size is the
+    // stream's stride, and not while the buffer is locked. Only triangle primitives are drawn.
+    pipeline::VertexLayout layout;
+    const StreamBinding& stream = streams_[0];
+    if (!inScene_ || !pipeline::IsTriangleType(primitiveType) || !pipeline::DescribeFvf(fvf_, &layout) ||
+        stream.buffer == nullptr || stream.stride != layout.stride || stream.buffer->IsLocked()) {
+        return D3DERR_INVALIDCALL;
+    }
+
+    // 1. Assembly bounds: the runtime does not check the count against the buffer; this device
+    //    draws only the complete primitives whose vertices lie inside it and never reads past it.
+    const std::vector<std::uint8_t>& bytes = stream.buffer->Bytes();
+    const std::uint64_t firstByte = std::uint64_t{stream.offset} + std::uint64_t{startVertex} * stream.stride;
+    const std::uint64_t availableVertices = firstByte < bytes.size() ? (bytes.size() - firstByte) / stream.stride : 0;
+    const std::uint32_t triangles = pipeline::PrimitivesThatFit(primitiveType, primitiveCount, availableVertices);
+    if (triangles == 0) {
+        return D3D_OK;
+    }
+    const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, triangles));
+
+    // 2. Vertex fetch and transform: world * view * projection, lighting.
+    pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
+                                transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
+                                renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
+
+    // 3. Each triangle in Direct3D's vertex order through clipping, setup and rasterization.
+    const pipeline::RasterState state = CurrentRasterState();
+    pipeline::RenderTarget target = Target();
+    for (std::uint32_t i = 0; i < triangles; ++i) {
+        const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
+        DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]], state,
+                     target);
+    }
+    return D3D_OK;
+}
+
+void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
+                          const pipeline::ClipVertex& v2, const pipeline::RasterState& state,
+                          pipeline::RenderTarget& target) const {
+    // Clip to 0 <= z <= w and the guard band.
+    pipeline::ClippedPolygon clipped;
+    if (!pipeline::ClipTriangle(v0, v1, v2, &clipped)) {
+        return;
+    }
+    // Divide by w, map to the viewport, snap to 1/256 pixel.
+    pipeline::ScreenPolygon screen;
+    if (!pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+        return;
+    }
+    // Cull by the winding on the screen.
+    if (pipeline::IsCulled(screen, state.cullMode)) {
+        return;
+    }
+    // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
+    // that vertex away (D3DSHADEMODE).
+    pipeline::Shading shading;
+    shading.flat = state.shadeMode == D3DSHADE_FLAT;
+    shading.flatColor = pipeline::PackColor(v0.color);
+    // Fill.
+    switch (state.fillMode) {
+        case D3DFILL_POINT:
+            pipeline::RasterizePoints(screen, shading, state, target);
+            break;
+        case D3DFILL_WIREFRAME:
+            pipeline::RasterizeWireframe(screen, shading, state, target);
+            break;
+        default:
+            pipeline::RasterizeSolid(screen, shading, state, target);
+            break;
+    }
+}
+
+}  // namespace standin

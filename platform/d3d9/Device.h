@@ -1,0 +1,148 @@
+// The software Direct3D 9 objects: the Direct3D object, the device and the vertex buffer.
+//
+// Reference counts work as in the runtime: each object starts with one public reference; a
+// device holds a reference on the Direct3D object that made it, and every vertex buffer with a
+// public reference holds one on its device. A buffer bound with SetStreamSource is held by the
+// device through a private reference that does not show in AddRef/Release counts; a buffer
+// whose last public reference is released while it is bound lives on, still drawable, until it
+// is unbound or the device goes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/d3d9/D3D9.h"
+#include "platform/d3d9/Pipeline.h"
+#include "platform/d3d9/Standin.h"
+
+namespace standin {
+
+class Device;
+
+using RenderStateTable = std::array<DWORD, 256>;
+void SetDefaultRenderStates(RenderStateTable* states, bool autoDepthStencil);
+
+class Direct3D final : public IDirect3D9 {
+public:
+    Direct3D();
+    Direct3D(const Direct3D&) = delete;
+    Direct3D& operator=(const Direct3D&) = delete;
+
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE CreateDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow, DWORD behaviorFlags,
+                                           D3DPRESENT_PARAMETERS* presentationParameters,
+                                           IDirect3DDevice9** returnedDevice) override;
+
+private:
+    ~Direct3D() override = default;
+    ULONG references_ = 1;
+};
+
+class VertexBuffer final : public IDirect3DVertexBuffer9 {
+public:
+    // The buffer takes a reference on `device`; `bytes` is zero-filled memory it owns.
+    VertexBuffer(Device* device, std::vector<std::uint8_t> bytes);
+    VertexBuffer(const VertexBuffer&) = delete;
+    VertexBuffer& operator=(const VertexBuffer&) = delete;
+
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE Lock(UINT offsetToLock, UINT sizeToLock, void** data, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE Unlock() override;
+
+    // The device's hold while the buffer is bound as a stream source.
+    void AddPrivateReference();
+    void ReleasePrivateReference();
+
+    Device* Owner() const { return device_; }
+    bool IsLocked() const { return locks_ > 0; }
+    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    ~VertexBuffer() override;
+
+    Device* device_;
+    std::vector<std::uint8_t> bytes_;
+    ULONG publicReferences_ = 1;
+    ULONG privateReferences_ = 0;
+    UINT locks_ = 0;
+};
+
+class Device final : public IDirect3DDevice9 {
+public:
+    // Buffers are sized from the already validated presentation parameters.
+    Device(Direct3D* direct3d, HWND focusWindow, const D3DPRESENT_PARAMETERS& parameters,
+           std::vector<std::uint32_t> colorBuffer, std::vector<std::uint16_t> depthBuffer);
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                                    DWORD stencil) override;
+    HRESULT STDMETHODCALLTYPE BeginScene() override;
+    HRESULT STDMETHODCALLTYPE EndScene() override;
+    HRESULT STDMETHODCALLTYPE Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                                      const RGNDATA* dirtyRegion) override;
+    HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
+    HRESULT STDMETHODCALLTYPE GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
+    HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
+    HRESULT STDMETHODCALLTYPE GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;
+    HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) override;
+    HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) override;
+    HRESULT STDMETHODCALLTYPE GetViewport(D3DVIEWPORT9* viewport) override;
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                 IDirect3DVertexBuffer9** vertexBuffer, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offsetInBytes,
+                                              UINT stride) override;
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex,
+                                            UINT primitiveCount) override;
+
+    // The back buffer as X8R8G8B8 pixels, rows top to bottom.
+    const std::vector<std::uint32_t>& BackBufferPixels() const { return color_; }
+    int Width() const { return static_cast<int>(parameters_.BackBufferWidth); }
+    int Height() const { return static_cast<int>(parameters_.BackBufferHeight); }
+
+private:
+    ~Device() override;
+
+    static constexpr UINT kMaxStreams = 16;
+    static constexpr int kTransformSlots = 512;  // D3DTS_VIEW .. D3DTS_WORLDMATRIX(255)
+
+    struct StreamBinding {
+        VertexBuffer* buffer = nullptr;  // held through a private reference
+        UINT offset = 0;
+        UINT stride = 0;
+    };
+
+    static bool IsTransformSlot(D3DTRANSFORMSTATETYPE state);
+    pipeline::RasterState CurrentRasterState() const;
+    pipeline::RenderTarget Target();
+    void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
+                      const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
+
+    ULONG references_ = 1;
+    Direct3D* direct3d_;
+    HWND focusWindow_;
+    D3DPRESENT_PARAMETERS parameters_;
+    std::vector<std::uint32_t> color_;
+    std::vector<std::uint16_t> depth_;  // empty without an automatic depth buffer
+    D3DVIEWPORT9 viewport_;
+    RenderStateTable renderStates_{};
+    std::vector<D3DMATRIX> transforms_;
+    DWORD fvf_ = 0;
+    std::array<StreamBinding, kMaxStreams> streams_{};
+    bool inScene_ = false;
+    std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
+};
+
+// Live object counters behind standin::LiveDevices and standin::LiveVertexBuffers.
+void CountDevice(int delta);
+void CountVertexBuffer(int delta);
+
+// Hands a finished frame to the installed presenter, if any.
+void PresentToWindow(HWND window, const Image& backBuffer);
+
+}  // namespace standin

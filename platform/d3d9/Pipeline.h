@@ -1,0 +1,170 @@
+// The software Direct3D 9 fixed-function pipeline, stage by stage. Device::DrawPrimitive runs
+// the stages in this order; each stage has a file of its own:
+//
+//   Assembly.cpp   which vertices make triangle i of a list, strip or fan, and how many fit
+//   Transform.cpp  vertex fetch, world * view * projection, lighting
+//   Clip.cpp       cut each triangle to the clip volume (near and far for real, x/y at a guard band)
+//   Setup.cpp      divide by w, map to the viewport, snap to the sub-pixel grid, cull by winding
+//   Raster.cpp     solid fill with the top-left rule, flat or Gouraud colour
+//   Wireframe.cpp  the edges of each surviving triangle as lines; point fill
+//   Depth.cpp      16-bit depth test and write, colour write
+//
+// Coordinates follow Direct3D 9: screen origin at the top-left, x right, y down, and the centre
+// of pixel (i, j) at the integer point (i, j) ("Rasterization Rules (Direct3D 9)").
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/d3d9/D3D9.h"
+
+namespace standin::pipeline {
+
+// >>types shared by the stages
+
+// A colour with channels in 0..1, as the pipeline interpolates it.
+struct Color {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+    double a = 0;
+};
+
+// A vertex after world * view * projection: homogeneous clip coordinates and its diffuse colour.
+struct ClipVertex {
+    double x = 0;
+    double y = 0;
+    double z = 0;
+    double w = 0;
+    Color color;
+};
+
+// Render states that the stages read, decoded once per draw.
+struct RasterState {
+    DWORD cullMode = D3DCULL_CCW;
+    DWORD fillMode = D3DFILL_SOLID;
+    DWORD shadeMode = D3DSHADE_GOURAUD;
+    bool depthTest = true;
+    bool depthWrite = true;
+    DWORD depthFunc = D3DCMP_LESSEQUAL;
+    DWORD colorWriteMask = 0xF;  // D3DCOLORWRITEENABLE_RED | GREEN | BLUE | ALPHA
+};
+
+// Where fragments go: the X8R8G8B8 colour buffer, the optional D16 depth buffer (same size,
+// rows without padding) and the viewport that maps clip space onto them.
+struct RenderTarget {
+    std::uint32_t* color = nullptr;
+    std::uint16_t* depth = nullptr;  // null: the device has no depth buffer
+    int width = 0;
+    int height = 0;
+    D3DVIEWPORT9 viewport{};
+};
+
+// >>assembly (Assembly.cpp)
+
+// Triangle i of a primitive as three vertex indices (relative to the draw's first vertex) in
+// Direct3D's order. The first of the three is the provoking vertex: flat shading takes its colour.
+struct TriangleIndices {
+    std::array<std::uint32_t, 3> v{};
+};
+
+bool IsTriangleType(D3DPRIMITIVETYPE type);
+// Vertices that `primitiveCount` primitives of `type` read.
+std::uint64_t VerticesForPrimitives(D3DPRIMITIVETYPE type, std::uint64_t primitiveCount);
+// How many of `primitiveCount` primitives are complete within `availableVertices` vertices.
+std::uint32_t PrimitivesThatFit(D3DPRIMITIVETYPE type, std::uint32_t primitiveCount, std::uint64_t availableVertices);
+TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle);
+
+// >>transform (Transform.cpp)
+
+// Where position and diffuse colour sit in one vertex of a flexible vertex format.
+struct VertexLayout {
+    std::uint32_t stride = 0;
+    std::int32_t diffuseOffset = -1;  // -1: the format has no diffuse colour
+};
+
+// Layout of an FVF whose position is D3DFVF_XYZ; false for any other position type.
+bool DescribeFvf(DWORD fvf, VertexLayout* layout);
+
+// Fetches `count` vertices from `data` and transforms them: clip = (v * (World * View)) * Projection.
+// With lighting on, the colour is what the fixed-function lighting makes of this format with
+// no lights and the default material: black, with the vertex's alpha.
+void TransformVertices(const std::uint8_t* data, std::uint32_t count, const VertexLayout& layout,
+                       const D3DMATRIX& world, const D3DMATRIX& view, const D3DMATRIX& projection, bool lighting,
+                       std::vector<ClipVertex>* out);
+
+// >>clip (Clip.cpp)
+
+// A triangle cut to the clip volume: a convex polygon in the triangle's own order (six planes
+// add at most six vertices; the bound leaves room for rounding). `edgeToNextIsOriginal[k]` tells whether the edge from
+// vertex k to vertex k + 1 lies on one of the triangle's own edges (true) or along a clip plane (false).
+inline constexpr int kMaxPolygonVertices = 16;
+struct ClippedPolygon {
+    std::array<ClipVertex, kMaxPolygonVertices> vertices{};
+    std::array<bool, kMaxPolygonVertices> edgeToNextIsOriginal{};
+    std::array<bool, kMaxPolygonVertices> isOriginalVertex{};
+    int count = 0;
+};
+
+// Clips the triangle (a, b, c) against 0 <= z <= w and the guard band |x|, |y| <= kGuardBand * w.
+// Returns false when nothing is left or when a coordinate is not finite.
+bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, ClippedPolygon* out);
+
+// >>setup (Setup.cpp)
+
+// Sub-pixel precision of the rasterizer: screen positions are snapped to 1/256 pixel (8
+// fractional bits, the precision Direct3D 10 prescribes and common D3D9-class hardware used).
+inline constexpr int kSubPixelBits = 8;
+inline constexpr std::int64_t kSubPixelOne = std::int64_t{1} << kSubPixelBits;
+
+// A polygon vertex on the screen: snapped position, depth, 1/w and colour.
+struct ScreenVertex {
+    std::int64_t x = 0;  // screen x in 1/256 pixel
+    std::int64_t y = 0;  // screen y in 1/256 pixel, downwards
+    double z = 0;        // depth z/w mapped to MinZ..MaxZ; affine in screen space
+    double invW = 0;     // 1/w, for perspective-correct colour
+    Color color;
+};
+
+struct ScreenPolygon {
+    std::array<ScreenVertex, kMaxPolygonVertices> vertices{};
+    std::array<bool, kMaxPolygonVertices> edgeToNextIsOriginal{};
+    std::array<bool, kMaxPolygonVertices> isOriginalVertex{};
+    int count = 0;
+    // Twice the signed area in (1/256 px)^2; > 0 means clockwise as seen on the screen.
+    std::int64_t doubleArea = 0;
+};
+
+// Divides by w, maps to the viewport and snaps; false if a result is not usable (not finite).
+bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
+// The cull mode's verdict on the polygon's winding. Zero-area polygons are always dropped.
+bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode);
+
+// >>raster (Raster.cpp, Wireframe.cpp)
+
+// How a triangle is coloured: flat with the provoking vertex's colour, or Gouraud.
+struct Shading {
+    bool flat = true;
+    std::uint32_t flatColor = 0;  // X8R8G8B8, used when flat
+};
+
+void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                    RenderTarget& target);
+void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                        RenderTarget& target);
+void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                     RenderTarget& target);
+
+// Float colour to X8R8G8B8: each channel clamped to 0..1, byte = floor(c * 255 + 0.5).
+std::uint32_t PackColor(const Color& color);
+
+// >>depth and colour write (Depth.cpp)
+
+// Depth value to D16: floor(clamp(z, 0, 1) * 65535 + 0.5).
+std::uint16_t QuantizeDepth(double z);
+// Depth-tests the fragment at (x, y), which must lie inside the target, and writes depth and
+// colour if it passes.
+void WriteFragment(RenderTarget& target, const RasterState& state, int x, int y, double z, std::uint32_t color);
+
+}  // namespace standin::pipeline

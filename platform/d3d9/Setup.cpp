@@ -1,0 +1,78 @@
+// Triangle setup: perspective division, the viewport transform, snapping to the sub-pixel grid
+// and culling.
+//
+// Viewport transform for {X, Y, Width, Height, MinZ, MaxZ} ("Viewports and Clipping
+// (Direct3D 9)"); screen y grows downwards:
+//   sx = X + (1 + x/w) * Width / 2      sy = Y + (1 - y/w) * Height / 2
+//   sz = MinZ + (z/w) * (MaxZ - MinZ)
+// Pixel centres are the integer points, so x/w = -1 lands on the centre of column X.
+//
+// Winding: front faces run clockwise on the screen. D3DCULL_CW removes clockwise triangles,
+// D3DCULL_CCW (the default) counter-clockwise ones ("D3DCULL"). The winding is judged from the
+// snapped screen positions of the clipped polygon, whose order is the triangle's own.
+#include <cmath>
+
+#include "platform/d3d9/Pipeline.h"
+
+namespace standin::pipeline {
+
+namespace {
+
+// Screen coordinates beyond this many pixels cannot come out of the guard band for any
+// back buffer the device accepts; anything larger is treated as unusable.
+constexpr double kMaxScreenCoordinate = 1 << 20;
+
+}  // namespace
+
+bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+    const double halfWidth = static_cast<double>(viewport.Width) / 2;
+    const double halfHeight = static_cast<double>(viewport.Height) / 2;
+    const double depthRange = static_cast<double>(viewport.MaxZ) - static_cast<double>(viewport.MinZ);
+    out->count = polygon.count;
+    for (int k = 0; k < polygon.count; ++k) {
+        const ClipVertex& v = polygon.vertices[k];
+        const double sx = static_cast<double>(viewport.X) + (1 + v.x / v.w) * halfWidth;
+        const double sy = static_cast<double>(viewport.Y) + (1 - v.y / v.w) * halfHeight;
+        const double sz = static_cast<double>(viewport.MinZ) + (v.z / v.w) * depthRange;
+        if (!(std::fabs(sx) < kMaxScreenCoordinate) || !(std::fabs(sy) < kMaxScreenCoordinate) || !std::isfinite(sz)) {
+            return false;  // also catches NaN, e.g. from w == 0
+        }
+        ScreenVertex& s = out->vertices[k];
+        s.x = std::llround(sx * static_cast<double>(kSubPixelOne));
+        s.y = std::llround(sy * static_cast<double>(kSubPixelOne));
+        s.z = sz;
+        s.invW = 1 / v.w;
+        s.color = v.color;
+        out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
+        out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
+    }
+    // Shoelace formula, fanned from vertex 0: twice the signed area, > 0 when clockwise (y down).
+    std::int64_t area = 0;
+    const ScreenVertex& o = out->vertices[0];
+    for (int k = 1; k + 1 < out->count; ++k) {
+        const ScreenVertex& a = out->vertices[k];
+        const ScreenVertex& b = out->vertices[k + 1];
+        area += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
+    }
+    out->doubleArea = area;
+    return true;
+}
+
+bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode) {
+    // A polygon without area covers no pixel; it is dropped whatever the cull mode (also in
+    // wireframe, where Direct3D 9 leaves it to the driver: this one draws no edges for it).
+    if (polygon.doubleArea == 0) {
+        return true;
+    }
+    const bool clockwise = polygon.doubleArea > 0;
+    switch (cullMode) {
+        case D3DCULL_CW:
+            return clockwise;
+        case D3DCULL_CCW:
+            return !clockwise;
+        default:
+            return false;  // D3DCULL_NONE
+    }
+}
+
+}  // namespace standin::pipeline

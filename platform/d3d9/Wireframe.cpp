@@ -1,0 +1,148 @@
+// D3DFILL_WIREFRAME and D3DFILL_POINT. Fill modes apply after clipping and culling: every
+// triangle that survives draws its three edges (so an edge shared inside a strip or fan is drawn
+// twice, by each triangle in turn), except edges that clipping created along a clip plane. In
+// flat mode every edge takes the triangle's provoking colour; in Gouraud mode the colour is
+// interpolated perspective-correctly along the edge and depth linearly.
+//
+// Lines follow the diamond-exit rule (Direct3D 10's rule for aliased lines; Direct3D 9 leaves
+// its line rule to the driver): a line covers pixel (i, j) when the segment leaves the diamond
+// |x - i| + |y - j| < 1/2 around the pixel centre. The end point's own pixel is therefore not
+// drawn unless the line leaves it; in a triangle's closed loop of edges the next edge starts
+// there. Ties: for an x-major line the diamond owns its lower corner (larger y); for a y-major
+// line its right corner.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/d3d9/Pipeline.h"
+
+namespace standin::pipeline {
+
+namespace {
+
+// A line between two screen vertices along one major axis: positions in pixels, the major axis
+// renamed u and the minor v.
+struct MajorAxisLine {
+    double u0, v0, u1, v1;
+};
+
+// Where the line leaves the diamond of the point (centreU, j) when it crosses u = centreU at
+// v = centreU's v; `direction` is +1 or -1 along u. Returns the u of the exit.
+double DiamondExit(double centreU, double offsetFromCentre, double slopeAlongDirection, double direction) {
+    // Solve t + |c + s t| = 1/2 for t >= 0, c = offset of the crossing from the centre, s = slope.
+    const double c = offsetFromCentre;
+    const double s = slopeAlongDirection;
+    double t = 0;
+    if (1 + s > 0) {
+        t = (0.5 - c) / (1 + s);
+        if (c + s * t < 0) {
+            t = (0.5 + c) / (1 - s);
+        }
+    } else {
+        t = (0.5 + c) / (1 - s);
+    }
+    return centreU + direction * t;
+}
+
+void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shading, const RasterState& state,
+              RenderTarget& target) {
+    const std::int64_t dxFixed = b.x - a.x;
+    const std::int64_t dyFixed = b.y - a.y;
+    if (dxFixed == 0 && dyFixed == 0) {
+        return;
+    }
+    const double one = static_cast<double>(kSubPixelOne);
+    const bool xMajor = std::llabs(dxFixed) >= std::llabs(dyFixed);
+    MajorAxisLine line{};
+    if (xMajor) {
+        line = {static_cast<double>(a.x) / one, static_cast<double>(a.y) / one, static_cast<double>(b.x) / one,
+                static_cast<double>(b.y) / one};
+    } else {
+        line = {static_cast<double>(a.y) / one, static_cast<double>(a.x) / one, static_cast<double>(b.y) / one,
+                static_cast<double>(b.x) / one};
+    }
+    const double direction = line.u1 > line.u0 ? 1.0 : -1.0;
+    const double slope = (line.v1 - line.v0) / (line.u1 - line.u0);
+
+    const D3DVIEWPORT9& vp = target.viewport;
+    const long long left = std::max<long long>(vp.X, 0);
+    const long long top = std::max<long long>(vp.Y, 0);
+    const long long right = std::min<long long>(static_cast<long long>(vp.X) + vp.Width, target.width) - 1;
+    const long long bottom = std::min<long long>(static_cast<long long>(vp.Y) + vp.Height, target.height) - 1;
+    const long long uMin = static_cast<long long>(std::floor(std::min(line.u0, line.u1))) - 1;
+    const long long uMax = static_cast<long long>(std::ceil(std::max(line.u0, line.u1))) + 1;
+    // Scissor the walk along the major axis to the viewport.
+    const long long first = std::max(uMin, xMajor ? left : top);
+    const long long last = std::min(uMax, xMajor ? right : bottom);
+
+    for (long long u = first; u <= last; ++u) {
+        const double centreU = static_cast<double>(u);
+        const double crossing = line.v0 + slope * (centreU - line.u0);
+        // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
+        // owning its corner on the side of larger minor coordinate.
+        const double j = std::ceil(crossing - 0.5);
+        const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
+        const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
+        const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
+        if (!startsBeforeExit || !endsAtOrPastExit) {
+            continue;
+        }
+        const long long x = xMajor ? u : static_cast<long long>(j);
+        const long long y = xMajor ? static_cast<long long>(j) : u;
+        if (x < left || x > right || y < top || y > bottom) {
+            continue;
+        }
+        // Attributes at the pixel centre's position along the line.
+        double f = (centreU - line.u0) / (line.u1 - line.u0);
+        f = std::min(1.0, std::max(0.0, f));
+        const double z = a.z + (b.z - a.z) * f;
+        std::uint32_t color = shading.flatColor;
+        if (!shading.flat) {
+            const double qa = (1 - f) * a.invW;
+            const double qb = f * b.invW;
+            const double q = qa + qb;
+            Color c;
+            c.r = (qa * a.color.r + qb * b.color.r) / q;
+            c.g = (qa * a.color.g + qb * b.color.g) / q;
+            c.b = (qa * a.color.b + qb * b.color.b) / q;
+            color = PackColor(c);
+        }
+        WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), z, color);
+    }
+}
+
+}  // namespace
+
+void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                        RenderTarget& target) {
+    for (int k = 0; k < polygon.count; ++k) {
+        if (polygon.edgeToNextIsOriginal[k]) {
+            DrawLine(polygon.vertices[k], polygon.vertices[(k + 1) % polygon.count], shading, state, target);
+        }
+    }
+}
+
+void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                     RenderTarget& target) {
+    // A point is a one-pixel square centred on the vertex, filled with the top-left rule: it
+    // covers the pixel (ceil(x - 1/2), ceil(y - 1/2)). Vertices made by clipping are not points.
+    const D3DVIEWPORT9& vp = target.viewport;
+    for (int k = 0; k < polygon.count; ++k) {
+        if (!polygon.isOriginalVertex[k]) {
+            continue;
+        }
+        const ScreenVertex& v = polygon.vertices[k];
+        const std::int64_t half = kSubPixelOne / 2;
+        const std::int64_t x = -((-(v.x - half)) >> kSubPixelBits);  // ceil((x - 1/2) / 256)
+        const std::int64_t y = -((-(v.y - half)) >> kSubPixelBits);
+        if (x < std::max<std::int64_t>(vp.X, 0) || y < std::max<std::int64_t>(vp.Y, 0) ||
+            x >= std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) ||
+            y >= std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height)) {
+            continue;
+        }
+        const std::uint32_t color = shading.flat ? shading.flatColor : PackColor(v.color);
+        WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), v.z, color);
+    }
+}
+
+}  // namespace standin::pipeline
