@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Tests of the PNG reader and the frame comparison that the Windows stage relies on."""
+"""Tests of the PNG reader, the frame comparison and the screenshot check of the Windows stage."""
 
 import contextlib
 import io
@@ -11,6 +11,7 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_viewer  # noqa: E402
 import compare_frames  # noqa: E402
 import pngimage  # noqa: E402
 
@@ -239,6 +240,44 @@ class CommandLineTest(unittest.TestCase):
         code, out = self.run_main(["--frame", "gone", a, os.path.join(self.dir.name, "none.png")])
         self.assertEqual(code, 1)
         self.assertIn("cannot compare", out)
+
+
+class ViewerCheckTest(unittest.TestCase):
+    W, H = 200, 150
+
+    def solid(self):
+        """A striped mast in the middle, as the viewer starts."""
+        rgb = make_image(self.W, self.H)
+        for x in range(80, 120):
+            fill(rgb, self.W, x, 60, x + 1, 110, RED if (x // 4) % 2 else WHITE)
+        return image(self.W, self.H, rgb)
+
+    def wire(self):
+        """Only the mast's outline and a few of its edges."""
+        rgb = make_image(self.W, self.H)
+        for x in (80, 88, 96, 104, 112, 119):
+            fill(rgb, self.W, x, 60, x + 1, 110, RED if (x // 8) % 2 else WHITE)
+        return image(self.W, self.H, rgb)
+
+    def test_solid_then_wireframe_passes(self):
+        figures, problems = check_viewer.check(self.solid(), self.wire())
+        self.assertEqual(problems, [], figures)
+
+    def test_an_empty_window_fails(self):
+        empty = image(self.W, self.H, make_image(self.W, self.H))
+        _, problems = check_viewer.check(empty, empty)
+        self.assertTrue(any("no red and white mast" in p for p in problems))
+        self.assertTrue(any("no edges" in p for p in problems))
+
+    def test_f2_without_effect_fails(self):
+        _, problems = check_viewer.check(self.solid(), self.solid())
+        self.assertTrue(any("still filled" in p for p in problems))
+
+    def test_something_in_a_margin_fails(self):
+        rgb = bytearray(self.solid().rgb)
+        fill(rgb, self.W, 195, 10, 196, 11, WHITE)
+        _, problems = check_viewer.check(image(self.W, self.H, rgb), self.wire())
+        self.assertEqual(problems, ["start-up: 1 pixels not black in the right margin"])
 
 
 if __name__ == "__main__":
