@@ -4,6 +4,11 @@
 // and with D3DSWAPEFFECT_DISCARD the back buffer is undefined after Present, so the frame is
 // taken inside Present: a presenter installed for the captured frame copies the image the
 // device hands it. The call trace is a decorator over the software device's interface.
+//
+// The window comes from the Win32 stand-in, which makes an SDL window (hidden, as the tool never
+// shows it). So that no display is needed, SDL's "dummy" video driver is chosen unless
+// SDL_VIDEODRIVER already names one.
+#include <cstdlib>
 #include <cstring>
 
 #include "device/Device.h"
@@ -37,6 +42,7 @@ public:
 }  // namespace
 
 bool OpenCaptureDevice(std::string& error) {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);  // 0: an existing value wins
     WNDCLASSEXA windowClass;
     std::memset(&windowClass, 0, sizeof windowClass);
     windowClass.cbSize = sizeof windowClass;

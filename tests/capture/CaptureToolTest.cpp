@@ -1,0 +1,269 @@
+// anemometer-capture run as a user runs it: exit codes and messages, the picture it writes and
+// the trace of the device calls. The program is the one the build just made.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PngReader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kBlack = 0x000000;
+constexpr std::uint32_t kRed = 0xFF0000;
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+
+struct Run {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+class CaptureTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        directory_ = fs::temp_directory_path() / ("capture_tool_" + std::to_string(::getpid()) + "_" +
+                                                  info->test_suite_name() + "_" + info->name());
+        fs::create_directories(directory_);
+    }
+    void TearDown() override { fs::remove_all(directory_); }
+
+    fs::path File(const std::string& name) const { return directory_ / name; }
+
+    // Runs the tool with the arguments, optionally with one environment variable set.
+    Run Capture(const std::vector<std::string>& arguments, const std::string& environment = "") const {
+        std::string command = environment.empty() ? "" : "env " + Quoted(environment) + " ";
+        command += Quoted(CAPTURE_TOOL_PATH);
+        for (const std::string& argument : arguments) {
+            command += " " + Quoted(argument);
+        }
+        command += " >" + Quoted(File("stdout").string()) + " 2>" + Quoted(File("stderr").string());
+        const int status = std::system(command.c_str());
+        Run run;
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadFile(File("stdout"));
+        run.err = ReadFile(File("stderr"));
+        return run;
+    }
+
+    // Captures a frame into name and decodes it; fails the test when either goes wrong.
+    DecodedPng Picture(const std::string& name, std::vector<std::string> arguments = {}) const {
+        arguments.push_back(File(name).string());
+        Run run = Capture(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        DecodedPng png = DecodePngFile(File(name).string());
+        EXPECT_TRUE(png.error.empty()) << png.error;
+        return png;
+    }
+
+    std::vector<std::string> TraceLines(const std::string& name, std::vector<std::string> arguments = {}) const {
+        arguments.insert(arguments.end(), {"--trace", File(name).string(), File(name + ".png").string()});
+        Run run = Capture(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(File(name)));
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    fs::path directory_;
+};
+
+int CountStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& line : lines) {
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// The pixels of a block around (x, y), by colour.
+struct Census {
+    int red = 0;
+    int white = 0;
+    int black = 0;
+    int other = 0;
+};
+
+Census Count(const DecodedPng& png, int x0, int y0, int x1, int y1) {
+    Census census;
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const std::uint32_t pixel = png.At(x, y);
+            (pixel == kRed     ? census.red
+             : pixel == kWhite ? census.white
+             : pixel == kBlack ? census.black
+                               : census.other)++;
+        }
+    }
+    return census;
+}
+
+// The mast stands below the image's centre: the eye at (0, 20, -30) looks at the origin, which
+// lies inside the cone (radius 2.3 at that height), so the block around the centre is all mast.
+constexpr int kMastLeft = 385, kMastTop = 295, kMastRight = 415, kMastBottom = 330;
+
+// >>arguments and exit codes
+
+TEST_F(CaptureTool, HelpExitsWithZeroAndNamesEveryOption) {
+    Run run = Capture({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* option : {"--frame", "--angle", "--keys", "--trace", "--output", "Exit codes"}) {
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+    }
+    EXPECT_TRUE(run.err.empty());
+}
+
+TEST_F(CaptureTool, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no output path"},
+        {{"--frame", "-3", "a.png"}, "--frame wants"},
+        {{"--angle", "400", "a.png"}, "--angle wants"},
+        {{"--keys", "F2,Sideways", "a.png"}, "unknown key 'Sideways'"},
+        {{"--bogus", "a.png"}, "unknown option '--bogus'"},
+        {{"a.png", "--trace"}, "needs a value"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        Run run = Capture(arguments);
+        EXPECT_EQ(run.exitCode, 2) << message;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists("a.png"));
+}
+
+TEST_F(CaptureTool, AnUnwritableTraceExitsWithFourBeforeDrawing) {
+    Run run = Capture({"--trace", File("missing/trace.txt").string(), File("a.png").string()});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_NE(run.err.find("trace"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(File("a.png")));
+}
+
+TEST_F(CaptureTool, AnUnwritablePictureExitsWithFour) {
+    Run run = Capture({File("missing/a.png").string()});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_NE(run.err.find("missing/a.png"), std::string::npos) << run.err;
+}
+
+TEST_F(CaptureTool, NoWindowForTheDeviceExitsWithThree) {
+    // The window stand-in runs on SDL; a video driver that does not exist makes the window fail.
+    Run run = Capture({File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("window"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(File("a.png")));
+}
+
+// >>the picture
+
+TEST_F(CaptureTool, TheFirstFrameIs800x600WithBlackCornersAndAStripedMast) {
+    DecodedPng png = Picture("first.png");
+    ASSERT_EQ(png.width, 800);
+    ASSERT_EQ(png.height, 600);
+    for (auto [x, y] : {std::pair{0, 0}, {799, 0}, {0, 599}, {799, 599}}) {
+        EXPECT_EQ(png.At(x, y), kBlack) << x << "," << y;
+    }
+    Census mast = Count(png, kMastLeft, kMastTop, kMastRight, kMastBottom);
+    EXPECT_EQ(mast.black + mast.other, 0) << "black " << mast.black << ", other " << mast.other;
+    EXPECT_GT(mast.red, 0);
+    EXPECT_GT(mast.white, 0);
+}
+
+TEST_F(CaptureTool, F2DrawsEdgesOnlyLeavingTheMastsInsideBlack) {
+    DecodedPng solid = Picture("solid.png");
+    DecodedPng wire = Picture("wire.png", {"--keys", "F2"});
+    ASSERT_EQ(wire.width, 800);
+    Census mast = Count(wire, kMastLeft, kMastTop, kMastRight, kMastBottom);
+    EXPECT_GT(mast.black, mast.red + mast.white) << "most of the mast's inside should be black";
+    EXPECT_GT(mast.red + mast.white, 0) << "the mast's edges should still be drawn";
+
+    const Census wholeSolid = Count(solid, 0, 0, 799, 599);
+    const Census wholeWire = Count(wire, 0, 0, 799, 599);
+    EXPECT_LT(wholeWire.red + wholeWire.white, (wholeSolid.red + wholeSolid.white) / 2);
+
+    DecodedPng back = Picture("back.png", {"--keys", "F2,F1"});
+    EXPECT_EQ(back.pixels, solid.pixels) << "F1 after F2 returns to solid fill";
+}
+
+TEST_F(CaptureTool, FrameNShowsTheRotorAtNDegrees) {
+    DecodedPng byFrames = Picture("frame.png", {"--frame", "30"});
+    DecodedPng byAngle = Picture("angle.png", {"--angle", "30"});
+    DecodedPng first = Picture("first.png");
+    EXPECT_EQ(byFrames.pixels, byAngle.pixels);
+    EXPECT_NE(byFrames.pixels, first.pixels);
+    DecodedPng wrapped = Picture("wrapped.png", {"--frame", "360"});
+    EXPECT_EQ(wrapped.pixels, first.pixels) << "after 360 frames the rotor is back at 0 degrees";
+}
+
+TEST_F(CaptureTool, ArrowKeysMoveTheEyeAndOppositeKeysCancel) {
+    DecodedPng first = Picture("first.png");
+    DecodedPng moved = Picture("moved.png", {"--keys", "Left,Left,Left"});
+    DecodedPng back = Picture("back.png", {"--keys", "Left,Left,Left,Right,Right,Right"});
+    EXPECT_NE(moved.pixels, first.pixels);
+    EXPECT_EQ(back.pixels, first.pixels);
+}
+
+// >>the trace
+
+TEST_F(CaptureTool, TheTraceListsOneFrameOf74Draws) {
+    std::vector<std::string> lines = TraceLines("trace.txt");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "# anemometer-capture trace 1");
+    EXPECT_EQ(lines[1], "frame 0 rotation 0");
+    EXPECT_EQ(lines.back(), "end");
+    EXPECT_EQ(CountStartingWith(lines, "DrawPrimitive "), 74);
+    EXPECT_EQ(CountStartingWith(lines, "DrawPrimitive ") - CountStartingWith(lines, "DrawPrimitive 5 ") -
+                  CountStartingWith(lines, "DrawPrimitive 6 "),
+              0)
+        << "only strips and fans";
+    EXPECT_EQ(CountStartingWith(lines, "CreateVertexBuffer "), 74);
+    EXPECT_EQ(CountStartingWith(lines, "Present "), 1);
+    EXPECT_EQ(CountStartingWith(lines, "Clear "), 2);
+    for (const std::string& line : lines) {
+        if (line.find(" -> ") != std::string::npos && line.rfind("vb", 0) != 0) {
+            EXPECT_NE(line.find(" -> 0x00000000"), std::string::npos) << "failed call: " << line;
+        }
+    }
+}
+
+TEST_F(CaptureTool, TheTraceIsTheSameInTwoRuns) {
+    std::vector<std::string> first = TraceLines("one.txt", {"--frame", "5", "--keys", "F5,Up"});
+    std::vector<std::string> second = TraceLines("two.txt", {"--frame", "5", "--keys", "F5,Up"});
+    EXPECT_GT(first.size(), 1000u);
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(CaptureTool, KeysAppearInTheTraceBeforeTheFrameWithTheirDeviceCalls) {
+    std::vector<std::string> lines = TraceLines("keys.txt", {"--angle", "37", "--keys", "F2,Left,F7"});
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 7),
+              (std::vector<std::string>{"key F2 0x71", "SetRenderState 8 2 -> 0x00000000", "key Left 0x25",
+                                        "key F7 0x76", "SetRenderState 7 0 -> 0x00000000", "frame 0 rotation 37"}));
+}
+
+}  // namespace
