@@ -38,7 +38,8 @@ std::optional<D3DXMATRIX> ReadFactor(const std::vector<std::string>& tokens, std
         ++position;
         auto inner = EvaluateChain(tokens, position, error);
         if (!inner) {
-            if (error.empty()) error = "empty parentheses";
+            if (error.empty())
+                error = "empty parentheses";
             return std::nullopt;
         }
         if (position >= tokens.size() || tokens[position] != ")") {
@@ -52,7 +53,8 @@ std::optional<D3DXMATRIX> ReadFactor(const std::vector<std::string>& tokens, std
     if (word == "identity") {
         D3DXMatrixIdentity(&m);
     } else if (word == "matrix" && ReadFloats(tokens, position, 16, a, error)) {
-        for (int i = 0; i < 16; ++i) m.m[i / 4][i % 4] = a[i];
+        for (int i = 0; i < 16; ++i)
+            m.m[i / 4][i % 4] = a[i];
     } else if (word == "translate" && ReadFloats(tokens, position, 3, a, error)) {
         D3DXMatrixTranslation(&m, a[0], a[1], a[2]);
     } else if (word == "rotx" && ReadFloats(tokens, position, 1, a, error)) {
@@ -85,7 +87,8 @@ std::optional<D3DXMATRIX> EvaluateChain(const std::vector<std::string>& tokens, 
     while (true) {
         auto next = ReadFactor(tokens, position, error);
         if (!next) {
-            if (!error.empty()) return std::nullopt;
+            if (!error.empty())
+                return std::nullopt;
             return product;
         }
         D3DXMatrixMultiply(&*product, &*product, &*next);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace testsupport {
 namespace {
@@ -15,8 +17,8 @@ template <typename... Args>
 void Log(const char* name, Args... args) {
     std::ostringstream line;
     line << name << '(';
-    const char* separator = "";
-    ((line << separator << args, separator = ","), ...);
+    bool first = true;
+    ((line << (first ? "" : ",") << args, first = false), ...);
     line << ')';
     recording.calls.push_back(line.str());
 }
@@ -55,6 +57,14 @@ public:
         return D3D_OK;
     }
     const std::vector<unsigned char>& bytes() const { return bytes_; }
+    // The device's own hold on a bound buffer: taken and given back without a logged call.
+    void Hold() { ++references_; }
+    void Drop() {
+        if (--references_ == 0) {
+            --recording.liveBuffers;
+            delete this;
+        }
+    }
 
 private:
     ~RecordingBuffer() override = default;
@@ -82,9 +92,11 @@ public:
         Log("Release", "device");
         const ULONG left = --references_;
         if (left == 0) {
-            if (stream_ != nullptr) stream_->Release();
+            if (stream_ != nullptr)
+                stream_->Drop();
             --recording.liveDevices;
-            if (lastDevice == this) lastDevice = nullptr;
+            if (lastDevice == this)
+                lastDevice = nullptr;
             IDirect3D9* owner = owner_;
             delete this;
             owner->Release();
@@ -156,9 +168,12 @@ public:
                                               UINT stride) override {
         Log("SetStreamSource", stream, data == nullptr ? "null" : "buffer", offset, stride);
         // The device holds its own reference to the bound buffer, as the runtime does.
-        if (data != nullptr) data->AddRef();
-        if (stream_ != nullptr) stream_->Release();
-        stream_ = data;
+        auto* buffer = static_cast<RecordingBuffer*>(data);
+        if (buffer != nullptr)
+            buffer->Hold();
+        if (stream_ != nullptr)
+            stream_->Drop();
+        stream_ = buffer;
         return D3D_OK;
     }
     HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT count) override {
@@ -174,7 +189,7 @@ public:
                           transforms_[D3DTS_PROJECTION],
                           {}};
         if (stream_ != nullptr) {
-            const auto& bytes = static_cast<RecordingBuffer*>(stream_)->bytes();
+            const auto& bytes = stream_->bytes();
             draw.bufferLength = lengths_[stream_];
             draw.vertices.resize(bytes.size() / sizeof(ColorVertex));
             std::memcpy(draw.vertices.data(), bytes.data(), draw.vertices.size() * sizeof(ColorVertex));
@@ -190,7 +205,7 @@ private:
     std::map<int, DWORD> states_;
     std::map<int, D3DMATRIX> transforms_;
     std::map<const IDirect3DVertexBuffer9*, UINT> lengths_;
-    IDirect3DVertexBuffer9* stream_ = nullptr;
+    RecordingBuffer* stream_ = nullptr;
 };
 
 namespace {
@@ -231,12 +246,15 @@ private:
 std::vector<std::string> Recording::CallsStartingWith(const std::string& prefix) const {
     std::vector<std::string> matching;
     for (const auto& call : calls) {
-        if (call.rfind(prefix, 0) == 0) matching.push_back(call);
+        if (call.rfind(prefix, 0) == 0)
+            matching.push_back(call);
     }
     return matching;
 }
 
-Recording& TheRecording() { return recording; }
+Recording& TheRecording() {
+    return recording;
+}
 
 void ResetRecording() {
     recording.Clear();
@@ -245,7 +263,9 @@ void ResetRecording() {
     defaultProcCalls.clear();
 }
 
-RecordingDevice* LastDevice() { return lastDevice; }
+RecordingDevice* LastDevice() {
+    return lastDevice;
+}
 
 DWORD RenderState(IDirect3DDevice9* device, D3DRENDERSTATETYPE state) {
     DWORD value = 0;
@@ -253,9 +273,13 @@ DWORD RenderState(IDirect3DDevice9* device, D3DRENDERSTATETYPE state) {
     return value;
 }
 
-std::vector<DefaultProcCall>& DefaultProcCalls() { return defaultProcCalls; }
+std::vector<DefaultProcCall>& DefaultProcCalls() {
+    return defaultProcCalls;
+}
 
-LRESULT DefaultProcResult(UINT message, WPARAM wParam) { return static_cast<LRESULT>(message + wParam); }
+LRESULT DefaultProcResult(UINT message, WPARAM wParam) {
+    return static_cast<LRESULT>(message + wParam);
+}
 
 }  // namespace testsupport
 
