@@ -20,7 +20,7 @@ constexpr std::uint32_t kBlack = 0x000000;
 constexpr std::uint32_t kRed = 0xFF0000;
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 
-struct Run {
+struct ToolRun {
     int exitCode = -1;
     std::string out;
     std::string err;
@@ -54,7 +54,7 @@ protected:
     fs::path File(const std::string& name) const { return directory_ / name; }
 
     // Runs the tool with the arguments, optionally with one environment variable set.
-    Run Capture(const std::vector<std::string>& arguments, const std::string& environment = "") const {
+    ToolRun Capture(const std::vector<std::string>& arguments, const std::string& environment = "") const {
         std::string command = environment.empty() ? "" : "env " + Quoted(environment) + " ";
         command += Quoted(CAPTURE_TOOL_PATH);
         for (const std::string& argument : arguments) {
@@ -62,7 +62,7 @@ protected:
         }
         command += " >" + Quoted(File("stdout").string()) + " 2>" + Quoted(File("stderr").string());
         const int status = std::system(command.c_str());
-        Run run;
+        ToolRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.out = ReadFile(File("stdout"));
         run.err = ReadFile(File("stderr"));
@@ -72,7 +72,7 @@ protected:
     // Captures a frame into name and decodes it; fails the test when either goes wrong.
     DecodedPng Picture(const std::string& name, std::vector<std::string> arguments = {}) const {
         arguments.push_back(File(name).string());
-        Run run = Capture(arguments);
+        ToolRun run = Capture(arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         DecodedPng png = DecodePngFile(File(name).string());
         EXPECT_TRUE(png.error.empty()) << png.error;
@@ -81,7 +81,7 @@ protected:
 
     std::vector<std::string> TraceLines(const std::string& name, std::vector<std::string> arguments = {}) const {
         arguments.insert(arguments.end(), {"--trace", File(name).string(), File(name + ".png").string()});
-        Run run = Capture(arguments);
+        ToolRun run = Capture(arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         std::vector<std::string> lines;
         std::istringstream in(ReadFile(File(name)));
@@ -132,7 +132,7 @@ constexpr int kMastLeft = 385, kMastTop = 295, kMastRight = 415, kMastBottom = 3
 // >>arguments and exit codes
 
 TEST_F(CaptureTool, HelpExitsWithZeroAndNamesEveryOption) {
-    Run run = Capture({"--help"});
+    ToolRun run = Capture({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option : {"--frame", "--angle", "--keys", "--trace", "--output", "Exit codes"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
@@ -150,7 +150,7 @@ TEST_F(CaptureTool, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
         {{"a.png", "--trace"}, "needs a value"},
     };
     for (const auto& [arguments, message] : cases) {
-        Run run = Capture(arguments);
+        ToolRun run = Capture(arguments);
         EXPECT_EQ(run.exitCode, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
@@ -159,21 +159,21 @@ TEST_F(CaptureTool, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
 }
 
 TEST_F(CaptureTool, AnUnwritableTraceExitsWithFourBeforeDrawing) {
-    Run run = Capture({"--trace", File("missing/trace.txt").string(), File("a.png").string()});
+    ToolRun run = Capture({"--trace", File("missing/trace.txt").string(), File("a.png").string()});
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_NE(run.err.find("trace"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(File("a.png")));
 }
 
 TEST_F(CaptureTool, AnUnwritablePictureExitsWithFour) {
-    Run run = Capture({File("missing/a.png").string()});
+    ToolRun run = Capture({File("missing/a.png").string()});
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_NE(run.err.find("missing/a.png"), std::string::npos) << run.err;
 }
 
 TEST_F(CaptureTool, NoWindowForTheDeviceExitsWithThree) {
     // The window stand-in runs on SDL; a video driver that does not exist makes the window fail.
-    Run run = Capture({File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
+    ToolRun run = Capture({File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("window"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(File("a.png")));
