@@ -5,15 +5,17 @@ usage: compare_frames.py [options] --frame NAME SOFTWARE.png WINE.png [--frame .
 
 A pair agrees when
   * both pictures have the same size,
-  * at least --min-identical percent of the pixels are identical (all three channels), and
-  * every differing pixel lies on an edge between surfaces: in the software picture at least one
-    of its eight neighbours has another colour ("off edge" counts the pixels where none has), and
-    no patch of difference is wider than two pixels: the difference mask eroded by a 3 x 3 square
-    is empty ("wide" counts the pixels that survive the erosion).
-Besides, the software picture must show something (at least --min-lit percent of its pixels
-differ from the clear colour), and with --distinct no two software pictures may be equal, so that
-a state that fails to reach both devices cannot pass unnoticed.
-
+  * at least --min-identical percent of the pixels are identical (all three channels),
+  * every pixel that differs by more than SHADE_TOLERANCE levels in a channel (a "coverage"
+    difference: another surface, or the background, won the pixel) lies on an edge between
+    surfaces: within its 3 x 3 square of the software picture some pixel differs from it by
+    more than SHADE_TOLERANCE ("off edge" counts those where none does). In line drawings
+    (--line-frame) the square is 5 x 5: where several edges cross, which line is drawn last
+    decides the pixel, and the lines around it have the colour of the one the software drew.
+    Differences of at most SHADE_TOLERANCE levels ("shade") are the rounding of interpolated
+    colours and may lie anywhere, but they count as differing pixels all the same;
+  * no patch of difference of either kind is wider than two pixels: the mask of differing
+    pixels eroded by a 3 x 3 square is empty ("wide" counts the pixels that survive).
 Prints one line of figures per frame and a summary line; exits 0 when every pair agrees, 1 when
 one does not (or a picture cannot be read), 2 on bad arguments.
 """
@@ -27,6 +29,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pngimage  # noqa: E402
 
 CLEAR_COLOUR = (0, 0, 0)
+SHADE_TOLERANCE = 2
 
 
 class Comparison:
@@ -35,11 +38,12 @@ class Comparison:
         self.height = height
         self.total = width * height
         self.differing = 0
+        self.shade = 0         # differing pixels whose channels are all within SHADE_TOLERANCE
         self.max_delta = 0
         self.off_edge = []     # (x, y) of differing pixels with no other colour around them
         self.wide = []         # (x, y) of differing pixels whose 3 x 3 square differs entirely
         self.lit = 0           # software pixels that are not the clear colour
-        self.mask = None       # per pixel: 0 equal, 1 differs on an edge, 2 differs off edge
+        self.mask = None       # per pixel: 0 equal, 1 shade, 2 coverage on an edge, 3 off edge
 
     @property
     def identical_percent(self):
@@ -53,8 +57,13 @@ class Comparison:
         return self.identical_percent >= min_identical and not self.off_edge and not self.wide
 
 
-def compare(software, wine):
-    """Pixel-by-pixel comparison of two pngimage.Image objects of the same size."""
+def _distance(rgb, i, j):
+    return max(abs(rgb[i] - rgb[j]), abs(rgb[i + 1] - rgb[j + 1]), abs(rgb[i + 2] - rgb[j + 2]))
+
+
+def compare(software, wine, lines=False):
+    """Pixel-by-pixel comparison of two pngimage.Image objects of the same size; lines=True for
+    line drawings (wireframe), where edges are looked for two pixels around instead of one."""
     if (software.width, software.height) != (wine.width, wine.height):
         raise ValueError("sizes differ: software %dx%d, Wine %dx%d" %
                          (software.width, software.height, wine.width, wine.height))
@@ -74,35 +83,36 @@ def compare(software, wine):
         for x in range(width):
             i = 3 * (base + x)
             if sw[i:i + 3] != hw[i:i + 3]:
-                mask[base + x] = 1
-                result.differing += 1
                 delta = max(abs(sw[i] - hw[i]), abs(sw[i + 1] - hw[i + 1]), abs(sw[i + 2] - hw[i + 2]))
+                result.differing += 1
                 result.max_delta = max(result.max_delta, delta)
+                if delta <= SHADE_TOLERANCE:
+                    result.shade += 1
+                    mask[base + x] = 1
+                else:
+                    mask[base + x] = 2
 
+    reach = 2 if lines else 1
     for index in (i for i, m in enumerate(mask) if m):
         x, y = index % width, index // width
-        centre = sw[3 * index:3 * index + 3]
-        on_edge = False
-        whole_square = True
-        for ny in (y - 1, y, y + 1):
-            for nx in (x - 1, x, x + 1):
-                if (nx, ny) == (x, y):
-                    continue
-                if not (0 <= nx < width and 0 <= ny < height):
-                    whole_square = False
-                    continue
-                n = ny * width + nx
-                if sw[3 * n:3 * n + 3] != centre:
-                    on_edge = True
-                if not mask[n]:
-                    whole_square = False
-        if not on_edge:
-            result.off_edge.append((x, y))
+        if mask[index] == 2:
+            on_edge = False
+            for ny in range(max(0, y - reach), min(height, y + reach + 1)):
+                for nx in range(max(0, x - reach), min(width, x + reach + 1)):
+                    if _distance(sw, 3 * index, 3 * (ny * width + nx)) > SHADE_TOLERANCE:
+                        on_edge = True
+                        break
+                if on_edge:
+                    break
+            if not on_edge:
+                result.off_edge.append((x, y))
+        whole_square = 0 < x < width - 1 and 0 < y < height - 1 and all(
+            mask[(y + dy) * width + x + dx] for dy in (-1, 0, 1) for dx in (-1, 0, 1))
         if whole_square:
             result.wide.append((x, y))
 
     for x, y in result.off_edge:
-        mask[y * width + x] = 2
+        mask[y * width + x] = 3
     result.mask = mask
     return result
 
@@ -123,12 +133,13 @@ def _count_pixels(row, colour):
 
 
 def difference_picture(software, comparison):
-    """The software picture at a quarter of its brightness, differing pixels on an edge in yellow,
-    off an edge in magenta."""
+    """The software picture at a quarter of its brightness; differing pixels: shade in cyan,
+    coverage on an edge in yellow, off an edge in magenta."""
     rgb = bytearray(b // 4 for b in software.rgb)
+    colours = {1: b"\x00\xff\xff", 2: b"\xff\xff\x00", 3: b"\xff\x00\xff"}
     for index, m in enumerate(comparison.mask):
         if m:
-            rgb[3 * index:3 * index + 3] = b"\xff\xff\x00" if m == 1 else b"\xff\x00\xff"
+            rgb[3 * index:3 * index + 3] = colours[m]
     return pngimage.Image(software.width, software.height, rgb)
 
 
@@ -142,8 +153,10 @@ def _where(points):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--frame", nargs=3, action="append", required=True,
+    parser.add_argument("--frame", nargs=3, action="append", default=[], dest="frames",
                         metavar=("NAME", "SOFTWARE", "WINE"), help="a pair of pictures to compare")
+    parser.add_argument("--line-frame", nargs=3, action="append", default=[], dest="line_frames",
+                        metavar=("NAME", "SOFTWARE", "WINE"), help="a pair of line drawings (wireframe)")
     parser.add_argument("--min-identical", type=float, default=99.5,
                         help="least share of identical pixels, in percent (default 99.5)")
     parser.add_argument("--min-lit", type=float, default=1.0,
@@ -153,16 +166,19 @@ def main(argv):
                         help="fail when two software pictures are identical")
     parser.add_argument("--diff-dir", help="write NAME-diff.png here for every pair that disagrees")
     args = parser.parse_args(argv)
+    pairs = [(f, False) for f in args.frames] + [(f, True) for f in args.line_frames]
+    if not pairs:
+        parser.error("no frames given")
 
     failures = []
     digests = {}
-    print("%-16s %10s %9s %9s %9s %6s %8s" % ("frame", "identical%", "differing", "off-edge", "wide",
-                                              "max-d", "lit%"))
-    for name, software_path, wine_path in args.frame:
+    print("%-16s %10s %9s %6s %8s %5s %5s %6s" % ("frame", "identical%", "differing", "shade", "off-edge",
+                                                  "wide", "max-d", "lit%"))
+    for (name, software_path, wine_path), lines in pairs:
         try:
             software = pngimage.load(software_path)
             wine = pngimage.load(wine_path)
-            result = compare(software, wine)
+            result = compare(software, wine, lines)
         except (OSError, pngimage.ImageError, ValueError) as error:
             print("%-16s cannot compare: %s" % (name, error))
             failures.append(name)
@@ -182,9 +198,10 @@ def main(argv):
             reasons.append("software picture equals that of %s" % digests[digest])
         digests.setdefault(digest, name)
 
-        print("%-16s %10.3f %9d %9d %9d %6d %8.2f  %s" % (
-            name, result.identical_percent, result.differing, len(result.off_edge), len(result.wide),
-            result.max_delta, result.lit_percent, "ok" if not reasons else "FAIL: " + "; ".join(reasons)))
+        print("%-16s %10.3f %9d %6d %8d %5d %5d %6.2f  %s" % (
+            name + (" (lines)" if lines else ""), result.identical_percent, result.differing, result.shade,
+            len(result.off_edge), len(result.wide), result.max_delta, result.lit_percent,
+            "ok" if not reasons else "FAIL: " + "; ".join(reasons)))
         if reasons:
             failures.append(name)
             if args.diff_dir and result.differing:
@@ -194,7 +211,7 @@ def main(argv):
                     f.write(pngimage.encode_png(difference_picture(software, result)))
                 print("%-16s difference picture: %s" % ("", path))
 
-    count = len(args.frame)
+    count = len(pairs)
     if failures:
         print("Wine vs software frames: %d of %d disagree (%s)" % (len(failures), count, ", ".join(failures)))
         return 1

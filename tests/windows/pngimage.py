@@ -165,9 +165,13 @@ def decode_ppm(data):
     if fields[0] != b"P6":
         raise ImageError("not a binary PPM (P6) file")
     width, height, maximum = (int(f) for f in fields[1:])
-    if maximum != 255:
+    if maximum == 255:
+        rgb = data[pos:pos + width * height * 3]
+    elif maximum == 65535:   # 16 bits a sample, big-endian: v * 255 / 65535 is exact for v = 257 * k
+        wide = data[pos:pos + width * height * 6]
+        rgb = bytes((wide[i] * 256 + wide[i + 1] + 128) // 257 for i in range(0, len(wide) - 1, 2))
+    else:
         raise ImageError("PPM maximum %d is not supported" % maximum)
-    rgb = data[pos:pos + width * height * 3]
     if len(rgb) != width * height * 3:
         raise ImageError("PPM pixel data too short")
     return Image(width, height, rgb)

@@ -101,6 +101,8 @@ class PngReaderTest(unittest.TestCase):
     def test_ppm(self):
         decoded = pngimage.decode_ppm(b"P6\n# comment\n2 1\n255\n" + bytes([1, 2, 3, 4, 5, 6]))
         self.assertEqual((decoded.width, decoded.height, list(decoded.rgb)), (2, 1, [1, 2, 3, 4, 5, 6]))
+        wide = pngimage.decode_ppm(b"P6 1 1 65535\n" + bytes([0xFF, 0xFF, 0x01, 0x01, 0x80, 0x00]))
+        self.assertEqual(list(wide.rgb), [255, 1, 128])
 
 
 class CompareTest(unittest.TestCase):
@@ -171,14 +173,68 @@ class CompareTest(unittest.TestCase):
         self.assertLess(result.identical_percent, 99.5)
         self.assertFalse(result.agrees(99.5))
 
-    def test_one_channel_off_by_one_counts_as_different(self):
+    def test_a_shade_difference_counts_but_may_lie_inside_a_surface(self):
         software = self.scene()
         wine = bytearray(software.rgb)
         i = 3 * (50 * self.W + 70)
-        wine[i + 1] = 1   # green 0 -> 1 inside the red quad
+        wine[i + 1] = 2   # green 0 -> 2 inside the red quad: rounding of an interpolated colour
         result = compare_frames.compare(software, image(self.W, self.H, wine))
-        self.assertEqual((result.differing, result.max_delta), (1, 1))
+        self.assertEqual((result.differing, result.shade, result.max_delta), (1, 1, 2))
+        self.assertEqual(result.off_edge, [])
+        self.assertTrue(result.agrees(99.5))
+
+    def test_three_levels_inside_a_surface_is_off_edge(self):
+        software = self.scene()
+        wine = bytearray(software.rgb)
+        i = 3 * (50 * self.W + 70)
+        wine[i + 1] = 3
+        result = compare_frames.compare(software, image(self.W, self.H, wine))
+        self.assertEqual((result.differing, result.shade), (1, 0))
+        self.assertEqual(result.off_edge, [(70, 50)])
         self.assertFalse(result.agrees(99.5))
+
+    def test_a_gradient_is_no_edge(self):
+        # Gouraud-like: neighbours differ by one level only, so a pixel that differs much
+        # from its software colour in the middle of it is off any edge.
+        rgb = make_image(self.W, self.H)
+        for x in range(self.W):
+            fill(rgb, self.W, x, 0, x + 1, self.H, (255, x, x))
+        wine = bytearray(rgb)
+        fill(wine, self.W, 60, 40, 61, 41, WHITE)
+        result = compare_frames.compare(image(self.W, self.H, rgb), image(self.W, self.H, wine))
+        self.assertEqual(result.off_edge, [(60, 40)])
+
+    def test_shade_differences_may_not_form_patches(self):
+        software = self.scene()
+        wine = bytearray(software.rgb)
+        fill(wine, self.W, 65, 40, 68, 43, (254, 0, 0))
+        result = compare_frames.compare(software, image(self.W, self.H, wine))
+        self.assertEqual((result.shade, result.wide), (9, [(66, 41)]))
+        self.assertFalse(result.agrees(99.5))
+
+    def line_crossing(self):
+        """White lines crossing, the software's last line white; Wine's last line red at the
+        crossing point, the red line's other pixels two pixels away."""
+        rgb = make_image(self.W, self.H)
+        fill(rgb, self.W, 20, 50, 100, 51, WHITE)
+        fill(rgb, self.W, 60, 10, 61, 90, WHITE)
+        fill(rgb, self.W, 59, 49, 62, 52, WHITE)
+        fill(rgb, self.W, 58, 48, 59, 49, RED)
+        wine = bytearray(rgb)
+        fill(wine, self.W, 60, 50, 61, 51, RED)
+        return image(self.W, self.H, rgb), image(self.W, self.H, wine)
+
+    def test_in_line_drawings_a_crossing_two_pixels_from_black_is_an_edge(self):
+        software, wine = self.line_crossing()
+        self.assertEqual(compare_frames.compare(software, wine).off_edge, [(60, 50)])
+        self.assertEqual(compare_frames.compare(software, wine, lines=True).off_edge, [])
+
+    def test_in_line_drawings_a_stray_pixel_far_from_lines_fails(self):
+        software, wine = self.line_crossing()
+        rgb = bytearray(wine.rgb)
+        fill(rgb, self.W, 30, 20, 31, 21, WHITE)
+        result = compare_frames.compare(software, image(self.W, self.H, rgb), lines=True)
+        self.assertEqual(result.off_edge, [(30, 20)])
 
     def test_sizes_must_match(self):
         with self.assertRaises(ValueError):
