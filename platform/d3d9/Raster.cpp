@@ -74,7 +74,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     const double inverseArea = 1.0 / static_cast<double>(area);
     for (std::int64_t y = minY; y <= maxY; ++y) {
         const std::int64_t py = y * kSubPixelOne;
-        std::int64_t px = minX * kSubPixelOne;
+        const std::int64_t px = minX * kSubPixelOne;
         std::int64_t e0 = bc.At(px, py);
         std::int64_t e1 = ca.At(px, py);
         std::int64_t e2 = ab.At(px, py);
@@ -83,7 +83,8 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
                 const double b0 = static_cast<double>(e0) * inverseArea;
                 const double b1 = static_cast<double>(e1) * inverseArea;
                 const double b2 = static_cast<double>(e2) * inverseArea;
-                const double z = b0 * a.z + b1 * b.z + b2 * c.z;
+                // Relative to vertex a, so that a plane of constant depth stays exactly constant.
+                const double z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
                 std::uint32_t color = shading.flatColor;
                 if (!shading.flat) {
                     const double q0 = b0 * a.invW;

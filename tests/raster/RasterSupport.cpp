@@ -1,0 +1,180 @@
+#include "tests/raster/RasterSupport.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "platform/d3d9/Standin.h"
+
+namespace rastertest {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+bool ReadPng(const std::string& path, Picture* picture, std::string* error) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        *error = path + ": " + image.message;
+        return false;
+    }
+    image.format = PNG_FORMAT_BGRA;  // little-endian 0xAARRGGBB words, as X8R8G8B8 is stored
+    picture->width = static_cast<int>(image.width);
+    picture->height = static_cast<int>(image.height);
+    picture->pixels.assign(static_cast<std::size_t>(image.width) * image.height, 0);
+    if (!png_image_finish_read(&image, nullptr, picture->pixels.data(), 0, nullptr)) {
+        *error = path + ": " + image.message;
+        png_image_free(&image);
+        return false;
+    }
+    return true;
+}
+
+bool WritePng(const std::string& path, const Picture& picture) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(picture.width);
+    image.height = static_cast<png_uint_32>(picture.height);
+    image.format = PNG_FORMAT_BGRA;
+    std::vector<std::uint32_t> opaque(picture.pixels);
+    for (std::uint32_t& pixel : opaque) {
+        pixel |= 0xFF000000u;
+    }
+    return png_image_write_to_file(&image, path.c_str(), 0, opaque.data(), 0, nullptr) != 0;
+}
+
+HWND FakeWindow() {
+    static int windowTag = 0;
+    return reinterpret_cast<HWND>(&windowTag);
+}
+
+TestDevice::TestDevice(int width, int height, bool viewerStartupStates) {
+    direct3d_ = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = static_cast<UINT>(width);
+    parameters.BackBufferHeight = static_cast<UINT>(height);
+    parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    parameters.hDeviceWindow = FakeWindow();
+    parameters.Windowed = TRUE;
+    parameters.EnableAutoDepthStencil = TRUE;
+    parameters.AutoDepthStencilFormat = D3DFMT_D16;
+    EXPECT_EQ(direct3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, FakeWindow(),
+                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &parameters, &device_),
+              D3D_OK);
+    if (device_ != nullptr && viewerStartupStates) {
+        device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+        device_->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+        device_->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    }
+}
+
+TestDevice::~TestDevice() {
+    if (device_ != nullptr) {
+        device_->Release();
+    }
+    if (direct3d_ != nullptr) {
+        direct3d_->Release();
+    }
+}
+
+void TestDevice::BeginFrame(D3DCOLOR clearColor) {
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET, clearColor, 1.0f, 0);
+    device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, clearColor, 1.0f, 0);
+    device_->BeginScene();
+    device_->SetFVF(kVertexFvf);
+}
+
+HRESULT TestDevice::Draw(D3DPRIMITIVETYPE type, const std::vector<Vertex>& vertices, long long primitiveCount) {
+    if (primitiveCount < 0) {
+        const auto count = static_cast<long long>(vertices.size());
+        primitiveCount = type == D3DPT_TRIANGLELIST ? count / 3 : count - 2;
+    }
+    const auto bytes = static_cast<UINT>(vertices.size() * sizeof(Vertex));
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    HRESULT result = device_->CreateVertexBuffer(bytes, 0, kVertexFvf, D3DPOOL_MANAGED, &buffer, nullptr);
+    if (FAILED(result)) {
+        return result;
+    }
+    void* data = nullptr;
+    buffer->Lock(0, 0, &data, 0);
+    std::memcpy(data, vertices.data(), bytes);
+    buffer->Unlock();
+    device_->SetStreamSource(0, buffer, 0, sizeof(Vertex));
+    result = device_->DrawPrimitive(type, 0, static_cast<UINT>(primitiveCount));
+    buffer->Release();
+    return result;
+}
+
+void TestDevice::EndFrame() {
+    device_->EndScene();
+}
+
+Picture TestDevice::Read() const {
+    const standin::Image image = standin::BackBuffer(device_);
+    Picture picture;
+    picture.width = image.width;
+    picture.height = image.height;
+    picture.pixels.assign(image.pixels, image.pixels + static_cast<std::size_t>(image.width) * image.height);
+    return picture;
+}
+
+::testing::AssertionResult SamePicture(const Picture& actual, const Picture& expected, const std::string& name,
+                                       int* differingPixels) {
+    if (actual.width != expected.width || actual.height != expected.height) {
+        return ::testing::AssertionFailure() << name << ": size " << actual.width << "x" << actual.height
+                                             << ", expected " << expected.width << "x" << expected.height;
+    }
+    Picture diff{actual.width, actual.height, std::vector<std::uint32_t>(actual.pixels.size(), 0)};
+    int differing = 0;
+    std::ostringstream first;
+    for (int y = 0; y < actual.height; ++y) {
+        for (int x = 0; x < actual.width; ++x) {
+            if (actual.At(x, y) != expected.At(x, y)) {
+                diff.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(actual.width) +
+                            static_cast<std::size_t>(x)] = 0xFFFFFF;
+                if (++differing <= 8) {
+                    char line[96];
+                    std::snprintf(line, sizeof line, "\n  (%d, %d): %06X, expected %06X", x, y, actual.At(x, y),
+                                  expected.At(x, y));
+                    first << line;
+                }
+            }
+        }
+    }
+    if (differingPixels != nullptr) {
+        *differingPixels = differing;
+    }
+    if (differing == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    WritePng(name + "_actual.png", actual);
+    WritePng(name + "_diff.png", diff);
+    return ::testing::AssertionFailure() << name << ": " << differing << " pixels differ (written " << name
+                                         << "_actual.png and " << name << "_diff.png)" << first.str();
+}
+
+int CountColor(const Picture& picture, std::uint32_t color) {
+    int count = 0;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            count += picture.At(x, y) == color ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+}  // namespace rastertest
