@@ -173,10 +173,12 @@ TEST_F(CaptureTool, AnUnwritablePictureExitsWithFour) {
 
 TEST_F(CaptureTool, NoWindowForTheDeviceExitsWithThree) {
     // The window stand-in runs on SDL; a video driver that does not exist makes the window fail.
-    ToolRun run = Capture({File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
+    ToolRun run =
+        Capture({"--trace", File("t.txt").string(), File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("window"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(File("a.png")));
+    EXPECT_FALSE(fs::exists(File("t.txt"))) << "no half-written trace is left";
 }
 
 // >>the picture

@@ -49,9 +49,18 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         trace << kTraceHeader << '\n';
     }
 
+    // A run that fails leaves no half-written trace behind.
+    const auto discardTrace = [&trace, &options] {
+        if (trace.is_open()) {
+            trace.close();
+            std::remove(options.tracePath.c_str());
+        }
+    };
+
     std::string error;
     if (!OpenCaptureDevice(error)) {
         err << kProgram << ": " << error << "\n";
+        discardTrace();
         return kExitDevice;
     }
 
@@ -82,6 +91,7 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     CloseCaptureDevice();
     if (!rendered) {
         err << kProgram << ": the frame could not be read back: " << error << "\n";
+        discardTrace();
         return kExitDevice;
     }
 
@@ -90,6 +100,7 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         trace.close();
         if (trace.fail()) {
             err << kProgram << ": cannot write the trace file '" << options.tracePath << "'\n";
+            std::remove(options.tracePath.c_str());
             return kExitWrite;
         }
     }
