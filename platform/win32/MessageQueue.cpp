@@ -163,6 +163,16 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     return standin::win32::SendMessageToWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
+namespace standin::win32 {
+
+void RemoveMessagesFor(HWND window) {
+    for (std::deque<MSG>* queue : {&Queue().posted, &Queue().input}) {
+        std::erase_if(*queue, [window](const MSG& msg) { return msg.hwnd == window; });
+    }
+}
+
+}  // namespace standin::win32
+
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (window != nullptr && standin::win32::LookUpWindow(window) == nullptr) {
         return FALSE;  // ERROR_INVALID_WINDOW_HANDLE

@@ -224,6 +224,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
     SDL_HideWindow(record->sdlWindow);
     SendMessageToWindow(window, WM_DESTROY, 0, 0);
     record->alive = false;
+    RemoveMessagesFor(window);
     if (record->texture != nullptr) {
         SDL_DestroyTexture(record->texture);
         record->texture = nullptr;

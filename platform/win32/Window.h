@@ -43,6 +43,10 @@ HWND LookUpWindowBySdlId(Uint32 windowId);
 // Calls the window's procedure at once, as SendMessage does; 0 for a dead window.
 LRESULT SendMessageToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Drops the messages waiting for a window that is being destroyed, as Windows does: none of them
+// could be delivered, and taking them would hide a quit message behind them.
+void RemoveMessagesFor(HWND window);
+
 // Every live window, oldest first (for SDL_QUIT, which is addressed to none in particular).
 std::vector<HWND> LiveWindows();
 

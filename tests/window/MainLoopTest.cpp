@@ -185,6 +185,34 @@ TEST_F(Viewer, AltF4EndsTheViewerLikeClosingTheWindow) {
     EXPECT_TRUE(script().keys.empty());
 }
 
+// Alt+F4 typed on the keyboard: SDL reports the key-ups too, after the window is gone.
+TEST_F(Viewer, AltF4TypedOnTheKeyboardEndsTheViewer) {
+    script().onFrame = [&](int frame) {
+        if (frame != 1) {
+            return;
+        }
+        const Uint32 id = SDL_GetWindowID(standin::win32::LookUpWindow(viewer())->sdlWindow);
+        auto push = [id](Uint32 type, SDL_Scancode scancode, SDL_Keycode keycode, Uint16 modifiers) {
+            SDL_Event event{};
+            event.type = type;
+            event.key.windowID = id;
+            event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+            event.key.keysym.scancode = scancode;
+            event.key.keysym.sym = keycode;
+            event.key.keysym.mod = modifiers;
+            SDL_PushEvent(&event);
+        };
+        push(SDL_KEYDOWN, SDL_SCANCODE_LALT, SDLK_LALT, KMOD_LALT);
+        push(SDL_KEYDOWN, SDL_SCANCODE_F4, SDLK_F4, KMOD_LALT);
+        push(SDL_KEYUP, SDL_SCANCODE_F4, SDLK_F4, KMOD_LALT);
+        push(SDL_KEYUP, SDL_SCANCODE_LALT, SDLK_LALT, 0);
+    };
+    script().frameLimit = 50;
+    EXPECT_EQ(RunWinMain(), 0);
+    EXPECT_LE(frames(), 4);
+    EXPECT_TRUE(script().keys.empty()) << "Alt and F4 with Alt are system keys";
+}
+
 TEST_F(Viewer, WithoutADeviceItSaysSoAndExitsWithAnErrorCode) {
     script().deviceAvailable = false;
     testing::internal::CaptureStderr();

@@ -179,12 +179,13 @@ TEST_F(Win32Standin, PeekWithoutRemovingLeavesTheMessageWaiting) {
     EXPECT_EQ(second.wParam, 4u);
 }
 
-TEST_F(Win32Standin, MessagesForADestroyedWindowReachNoProcedure) {
+TEST_F(Win32Standin, DestroyingAWindowDropsItsWaitingMessagesSoTheQuitComesLast) {
+    PostMessageA(window_, WM_CLOSE, 0, 0);
+    PostMessageA(window_, WM_KEYUP, VK_F4, static_cast<LPARAM>(0xC03E0001));
     PostMessageA(window_, WM_NULL, 0, 0);
-    DestroyWindow(window_);
-    received.clear();
-    Drain();
-    EXPECT_TRUE(received.empty());
+    const std::vector<MSG> taken = Drain();
+    EXPECT_EQ(Kinds(taken), (std::vector<UINT>{WM_CLOSE, WM_QUIT}));
+    EXPECT_EQ(ReceivedKinds(), (std::vector<UINT>{WM_CLOSE, WM_DESTROY}));
 }
 
 TEST_F(Win32Standin, TranslateAddsACharacterAfterAKeyThatTypesOne) {
