@@ -25,7 +25,7 @@ int FailStart(HWND window, const char* text) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(WNDCLASSEXA);
+    wc.cbSize = static_cast<UINT>(sizeof(WNDCLASSEXA));  // the record's own size: 80 bytes on 64-bit Windows
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
