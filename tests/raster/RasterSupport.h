@@ -68,6 +68,12 @@ private:
     IDirect3DDevice9* device_ = nullptr;
 };
 
+// A vertex placed at screen position (sx, sy) of a width x height viewport, for identity
+// transforms: x = sx / (width / 2) - 1, y = 1 - sy / (height / 2). Exact for quarter pixels.
+inline Vertex AtScreen(int width, int height, float sx, float sy, D3DCOLOR color, float z = 0.5f) {
+    return {sx / (static_cast<float>(width) / 2) - 1, 1 - sy / (static_cast<float>(height) / 2), z, color};
+}
+
 // A window handle that is never dereferenced; the device only hands it to the presenter.
 HWND FakeWindow();
 
