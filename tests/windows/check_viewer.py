@@ -2,6 +2,8 @@
 """Checks two screenshots of the viewer's window: the start-up picture and the one after F2.
 
 usage: check_viewer.py SOLID_SHOT WIREFRAME_SHOT
+       check_viewer.py --shows-something SHOT   (exit 0 when any pixel is not black)
+       check_viewer.py --mast-open SHOT         (exit 0 when the mast box is mostly dark)
 
 The window's client area shows the 800 x 600 back buffer stretched to its size, so every
 place is given as a fraction of the picture's width and height.
@@ -128,6 +130,16 @@ def check(solid, wire):
 
 
 def main(argv):
+    if len(argv) == 2 and argv[0] == "--shows-something":
+        try:
+            return 0 if lit_share(pngimage.load(argv[1])) > 0 else 1
+        except (OSError, pngimage.ImageError):
+            return 1
+    if len(argv) == 2 and argv[0] == "--mast-open":
+        try:
+            return 0 if box_shares(pngimage.load(argv[1]), MAST_BOX)["dark"] >= MIN_DARK_WIRE else 1
+        except (OSError, pngimage.ImageError):
+            return 1
     if len(argv) != 2:
         print(__doc__.split("\n")[2])
         return 2
