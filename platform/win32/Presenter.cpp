@@ -42,14 +42,8 @@ void WindowPresenter::Show(HWND window, const Image& backBuffer) {
     if (SDL_GetWindowDisplayMode(record->sdlWindow, &mode) == 0 && mode.refresh_rate > 0) {
         refreshRate_ = mode.refresh_rate;
     }
-    if (record->renderer == nullptr) {
-        record->renderer = SDL_CreateRenderer(record->sdlWindow, -1, SDL_RENDERER_PRESENTVSYNC);
-        if (record->renderer == nullptr) {
-            record->renderer = SDL_CreateRenderer(record->sdlWindow, -1, SDL_RENDERER_SOFTWARE);
-        }
-        if (record->renderer == nullptr) {
-            return;
-        }
+    if (!CreateRenderer(record)) {
+        return;
     }
     int textureWidth = 0, textureHeight = 0;
     if (record->texture != nullptr) {

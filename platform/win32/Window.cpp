@@ -115,6 +115,16 @@ LRESULT SendMessageToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return record->procedure(window, message, wParam, lParam);
 }
 
+bool CreateRenderer(HWND__* window) {
+    if (window->renderer == nullptr) {
+        window->renderer = SDL_CreateRenderer(window->sdlWindow, -1, SDL_RENDERER_PRESENTVSYNC);
+    }
+    if (window->renderer == nullptr) {
+        window->renderer = SDL_CreateRenderer(window->sdlWindow, -1, SDL_RENDERER_SOFTWARE);
+    }
+    return window->renderer != nullptr;
+}
+
 void ClientSize(HWND__* window, int* width, int* height) {
     *width = 0;
     *height = 0;
@@ -162,6 +172,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     if (record->sdlWindow == nullptr) {
         return nullptr;
     }
+    CreateRenderer(record.get());  // if it fails here, the presenter tries again on the first frame
     record->requestedX = x;
     record->requestedY = y;
     record->requestedWidth = clientWidth;

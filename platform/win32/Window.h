@@ -50,6 +50,12 @@ void RemoveMessagesFor(HWND window);
 // Every live window, oldest first (for SDL_QUIT, which is addressed to none in particular).
 std::vector<HWND> LiveWindows();
 
+// Gives the window the SDL renderer that frames are shown with, unless it has one: one that waits
+// for the display's refresh where it can, else SDL's software renderer. Done when the window is
+// created, because SDL may have to create the window anew for the renderer it picks, which is
+// best done before anyone has seen it. False when SDL has no renderer for the window.
+bool CreateRenderer(HWND__* window);
+
 // The size of the window's client area in pixels; 0 x 0 while it is minimised.
 void ClientSize(HWND__* window, int* width, int* height);
 

@@ -70,7 +70,7 @@ class Viewer:
             if self.process.poll() is not None:
                 sys.exit("the viewer ended at start with code %d: %s" %
                          (self.process.returncode, self.process.stderr.read().decode()))
-            found = subprocess.run(["xdotool", "search", "--name", "^" + TITLE + "$"], env=self.env,
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^" + TITLE + "$"], env=self.env,
                                    capture_output=True, text=True).stdout.split()
             if found:
                 return found[0]
@@ -292,6 +292,31 @@ def run(program, display):
     far = still_parts(viewer)
     ratio = far.bit_count() / home.bit_count()
     check(ratio < 0.8, "Page Down makes the instrument smaller: %.2f of its area" % ratio)
+
+    viewer.press(*["Prior"] * 10)
+    time.sleep(0.2)
+
+    # A smaller window shows the same picture, stretched down: mast and hub cover a quarter of
+    # the pixels at half the width and height.
+    viewer.xdotool("windowsize", viewer.window, "400", "300")
+    time.sleep(0.5)
+    check(viewer.geometry()[2:] == (400, 300), "the window is now 400 x 300: %s" % (viewer.geometry(),))
+    small = still_parts(viewer)
+    ratio = small.bit_count() / home.bit_count()
+    check(0.2 < ratio < 0.3, "the picture is stretched to the smaller client area: %.3f of the pixels" % ratio)
+
+    # Minimised (the state a window manager sets), nothing can be shown; the viewer goes on and
+    # shows the instrument again when restored.
+    subprocess.run(["xprop", "-id", viewer.window, "-f", "_NET_WM_STATE", "32a", "-set", "_NET_WM_STATE",
+                    "_NET_WM_STATE_HIDDEN"], env=viewer.env, check=True)
+    time.sleep(1.0)
+    check(viewer.process.poll() is None, "the viewer runs on while minimised")
+    subprocess.run(["xprop", "-id", viewer.window, "-remove", "_NET_WM_STATE"], env=viewer.env, check=True)
+    viewer.xdotool("windowsize", viewer.window, "800", "600")
+    time.sleep(0.5)
+    restored = viewer.shot()
+    check(restored.width == 800 and restored.fraction(restored.coloured) > 0.05,
+          "restored, the window shows the instrument again")
 
     # Alt+F4 closes the window, and the process ends with 0.
     viewer.press("alt+F4")
