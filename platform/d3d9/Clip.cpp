@@ -50,8 +50,11 @@ double Lerp(double a, double b, double t) {
 }
 
 // The point where the edge from `inside` to `outside` meets the plane. Always interpolating from
-// the inside end makes an edge shared by two triangles produce the same point for both.
-ClipVertex Intersect(const ClipVertex& inside, double dInside, const ClipVertex& outside, double dOutside) {
+// the inside end makes an edge shared by two triangles produce the same point for both. The
+// coordinate that the plane fixes is set exactly: with vertices far away the interpolation
+// alone loses it to cancellation.
+ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, const ClipVertex& outside,
+                     double dOutside) {
     const double t = dInside / (dInside - dOutside);
     ClipVertex v;
     v.x = Lerp(inside.x, outside.x, t);
@@ -62,6 +65,26 @@ ClipVertex Intersect(const ClipVertex& inside, double dInside, const ClipVertex&
     v.color.g = Lerp(inside.color.g, outside.color.g, t);
     v.color.b = Lerp(inside.color.b, outside.color.b, t);
     v.color.a = Lerp(inside.color.a, outside.color.a, t);
+    switch (plane) {
+        case Plane::Near:
+            v.z = 0;
+            break;
+        case Plane::Far:
+            v.z = v.w;
+            break;
+        case Plane::Left:
+            v.x = -kGuardBand * v.w;
+            break;
+        case Plane::Right:
+            v.x = kGuardBand * v.w;
+            break;
+        case Plane::Bottom:
+            v.y = -kGuardBand * v.w;
+            break;
+        case Plane::Top:
+            v.y = kGuardBand * v.w;
+            break;
+    }
     return v;
 }
 
@@ -88,8 +111,8 @@ void ClipAgainst(Plane plane, const ClippedPolygon& in, ClippedPolygon* out) {
             ++out->count;
         }
         if (currentInside != followingInside && out->count < kMaxPolygonVertices) {
-            out->vertices[out->count] = currentInside ? Intersect(current, dCurrent, following, dFollowing)
-                                                      : Intersect(following, dFollowing, current, dCurrent);
+            out->vertices[out->count] = currentInside ? Intersect(plane, current, dCurrent, following, dFollowing)
+                                                      : Intersect(plane, following, dFollowing, current, dCurrent);
             // Leaving the volume, the next edge runs along the plane; entering, it is the rest
             // of the triangle's edge.
             out->edgeToNextIsOriginal[out->count] = currentInside ? false : in.edgeToNextIsOriginal[k];

@@ -1,0 +1,181 @@
+// What must never crash or touch memory outside a buffer: draws asking for more than the
+// buffer holds, non-finite and enormous coordinates, and stretches into nothing. Run under the
+// linux-debug preset (AddressSanitizer, UBSan) these also prove the absence of stray accesses.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "platform/d3d9/Standin.h"
+#include "tests/raster/RasterSupport.h"
+
+namespace rastertest {
+namespace {
+
+constexpr int kSize = 32;
+
+std::vector<Vertex> Quad(float x0, float y0, float x1, float y1, D3DCOLOR color) {
+    return {AtScreen(kSize, kSize, x0, y0, color), AtScreen(kSize, kSize, x1, y0, color),
+            AtScreen(kSize, kSize, x0, y1, color), AtScreen(kSize, kSize, x1, y1, color)};
+}
+
+struct OverdrawCase {
+    D3DPRIMITIVETYPE type;
+    UINT startVertex;
+    UINT primitiveCount;
+};
+
+class RasterOverdraw : public ::testing::TestWithParam<OverdrawCase> {};
+
+// Asking for more primitives than the buffer holds draws the complete ones that fit, exactly
+// as a draw of just those would, and reads nothing past the buffer.
+TEST_P(RasterOverdraw, DrawsOnlyTheCompletePrimitivesThatFit) {
+    const OverdrawCase& c = GetParam();
+    // Six vertices: two list triangles, or four strip or fan triangles.
+    std::vector<Vertex> vertices = Quad(2, 2, 14, 14, 0xFFFFFF);
+    vertices.push_back(AtScreen(kSize, kSize, 30, 20, 0xFF0000));
+    vertices.push_back(AtScreen(kSize, kSize, 20, 30, 0x0000FF));
+
+    TestDevice expected(kSize, kSize);
+    expected.BeginFrame();
+    const UINT available = static_cast<UINT>(vertices.size()) - std::min<UINT>(c.startVertex, 6);
+    const UINT fit = c.type == D3DPT_TRIANGLELIST ? available / 3 : (available >= 2 ? available - 2 : 0);
+    if (fit > 0) {
+        expected.Draw(c.type, std::vector<Vertex>(vertices.begin() + c.startVertex, vertices.end()), fit);
+    }
+    expected.EndFrame();
+
+    TestDevice device(kSize, kSize);
+    device.BeginFrame();
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    const UINT bytes = static_cast<UINT>(vertices.size() * sizeof(Vertex));
+    device->CreateVertexBuffer(bytes, 0, kVertexFvf, D3DPOOL_MANAGED, &buffer, nullptr);
+    void* data = nullptr;
+    buffer->Lock(0, 0, &data, 0);
+    std::memcpy(data, vertices.data(), bytes);
+    buffer->Unlock();
+    device->SetStreamSource(0, buffer, 0, sizeof(Vertex));
+    EXPECT_EQ(device->DrawPrimitive(c.type, c.startVertex, c.primitiveCount), D3D_OK);
+    buffer->Release();
+    device.EndFrame();
+
+    EXPECT_TRUE(SamePicture(device.Read(), expected.Read(), "overdraw"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Raster, RasterOverdraw,
+                         ::testing::Values(OverdrawCase{D3DPT_TRIANGLELIST, 0, 1000},
+                                           OverdrawCase{D3DPT_TRIANGLESTRIP, 0, 5},
+                                           OverdrawCase{D3DPT_TRIANGLEFAN, 0, 0xFFFFFFFFu},
+                                           OverdrawCase{D3DPT_TRIANGLESTRIP, 3, 4},
+                                           OverdrawCase{D3DPT_TRIANGLELIST, 5, 1},
+                                           OverdrawCase{D3DPT_TRIANGLEFAN, 0xFFFFFFF0u, 0xFFFFFFFFu}));
+
+TEST(RasterOverdrawOffset, StreamOffsetPastTheEndDrawsNothing) {
+    TestDevice device(kSize, kSize);
+    device.BeginFrame();
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    device->CreateVertexBuffer(64, 0, kVertexFvf, D3DPOOL_MANAGED, &buffer, nullptr);
+    device->SetStreamSource(0, buffer, 0xFFFFFFF0u, sizeof(Vertex));
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+    buffer->Release();
+    device.EndFrame();
+    EXPECT_EQ(CountColor(device.Read(), kBlack), kSize * kSize);
+}
+
+// Non-finite and enormous positions in a triangle drop or clip that triangle; nothing is written
+// outside the buffers, and the device draws normally afterwards. Triangles with a NaN or an
+// infinite coordinate draw nothing at all.
+TEST(RasterNonFinite, BadVerticesAreDroppedOrClipped) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float big = std::numeric_limits<float>::max();
+    const float bad[] = {nan, inf, -inf, big, -big, 1e30f, -1e30f, 1e-38f};
+    for (DWORD fill : {D3DFILL_SOLID, D3DFILL_WIREFRAME, D3DFILL_POINT}) {
+        for (float value : bad) {
+            const std::vector<Vertex> vertices = {{value, 0, 0.5f, 0xFF0000},    {0.5f, value, 0.5f, 0xFF0000},
+                                                  {0.5f, 0.5f, value, 0xFF0000}, {value, value, value, 0xFF0000},
+                                                  {0, 0, 0.5f, 0xFF0000},        {value, -value, 0.5f, 0xFF0000}};
+            TestDevice device(kSize, kSize);
+            device->SetRenderState(D3DRS_FILLMODE, fill);
+            device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+            device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+            device.BeginFrame();
+            EXPECT_EQ(device.Draw(D3DPT_TRIANGLELIST, vertices), D3D_OK);
+            EXPECT_EQ(device.Draw(D3DPT_TRIANGLESTRIP, vertices), D3D_OK);
+            // The same through a projection that makes w non-finite, zero or tiny.
+            D3DMATRIX projection{};
+            projection.m[0][0] = projection.m[1][1] = 1;
+            projection.m[2][3] = value;  // w = z * value
+            device->SetTransform(D3DTS_PROJECTION, &projection);
+            EXPECT_EQ(device.Draw(D3DPT_TRIANGLEFAN, vertices), D3D_OK);
+            if (!std::isfinite(value)) {
+                EXPECT_EQ(CountColor(device.Read(), kRed), 0) << "value " << value << " fill " << fill;
+            }
+            // A finite triangle afterwards is drawn as usual.
+            const D3DMATRIX identity{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+            device->SetTransform(D3DTS_PROJECTION, &identity);
+            device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+            device.Draw(
+                D3DPT_TRIANGLELIST,
+                {{-0.5f, -0.5f, 0.5f, 0xFFFFFF}, {-0.5f, -0.9f, 0.5f, 0xFFFFFF}, {-0.9f, -0.5f, 0.5f, 0xFFFFFF}});
+            device.EndFrame();
+            EXPECT_EQ(device.Read().At(6, 26), kWhite) << "value " << value << " fill " << fill;
+        }
+    }
+}
+
+// A triangle far larger than the screen is clipped at the guard band and still covers exactly
+// the viewport.
+TEST(RasterNonFinite, HugeTriangleCoversTheWholeViewport) {
+    for (float size : {1e3f, 1e7f, 1e20f, 3e38f}) {
+        TestDevice device(kSize, kSize);
+        device.BeginFrame();
+        device.Draw(D3DPT_TRIANGLELIST,
+                    {{-size, -size, 0.5f, 0xFFFFFF}, {-size, size, 0.5f, 0xFFFFFF}, {size, -size / 2, 0.5f, 0xFFFFFF}});
+        device.EndFrame();
+        EXPECT_EQ(CountColor(device.Read(), kWhite), kSize * kSize) << size;
+    }
+}
+
+// >>stretch
+
+TEST(RasterStretch, ZeroSizedDestinationWritesNothing) {
+    const std::uint32_t source[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+    const standin::Image image{source, 2, 2};
+    std::uint32_t canary[4] = {1, 2, 3, 4};
+    standin::StretchBilinear(image, canary, 0, 0);
+    standin::StretchBilinear(image, canary, 0, 5);
+    standin::StretchBilinear(image, canary, 5, 0);
+    standin::StretchBilinear(image, canary, -3, 2);
+    standin::StretchBilinear(image, nullptr, 0, 0);
+    standin::StretchBilinear(standin::Image{}, canary, 2, 2);
+    EXPECT_EQ(canary[0], 1u);
+    EXPECT_EQ(canary[3], 4u);
+}
+
+TEST(RasterStretch, SameSizeCopiesAndScalingMapsCentresToCentres) {
+    const std::uint32_t source[6] = {0x000000, 0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF, 0x808080};
+    const standin::Image image{source, 3, 2};
+    std::uint32_t same[6] = {};
+    standin::StretchBilinear(image, same, 3, 2);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(same[i] & 0xFFFFFF, source[i]) << i;
+    }
+    // A row 0 -> 255 (blue) doubled in width: centres of the new pixels fall at source x
+    // -0.25 (clamped to 0), 0.25, 0.75, 1.25.
+    const std::uint32_t ramp[2] = {0x000000, 0x0000FF};
+    std::uint32_t wide[4] = {};
+    standin::StretchBilinear(standin::Image{ramp, 2, 1}, wide, 4, 1);
+    EXPECT_EQ(wide[0] & 0xFF, 0u);
+    EXPECT_EQ(wide[1] & 0xFF, 64u);   // 63.75
+    EXPECT_EQ(wide[2] & 0xFF, 191u);  // 191.25
+    EXPECT_EQ(wide[3] & 0xFF, 255u);
+    // Down to one pixel: the centre of the source, the mean of all four corners of a 2 x 2.
+    const std::uint32_t square[4] = {0x000000, 0x0000FF, 0x0000FF, 0x000000};
+    std::uint32_t one = 0;
+    standin::StretchBilinear(standin::Image{square, 2, 2}, &one, 1, 1);
+    EXPECT_EQ(one & 0xFF, 128u);  // 127.5 rounded to nearest
+}
+
+}  // namespace
+}  // namespace rastertest
