@@ -318,6 +318,18 @@ def run(program, display):
     check(restored.width == 800 and restored.fraction(restored.coloured) > 0.05,
           "restored, the window shows the instrument again")
 
+    # A held key repeats: Page Down held for a second and a half moves the eye back step after step.
+    before = still_parts(viewer)
+    viewer.xdotool("windowfocus", "--sync", viewer.window)
+    viewer.xdotool("keydown", "Next")
+    time.sleep(1.5)
+    viewer.xdotool("keyup", "Next")
+    time.sleep(0.2)
+    held = still_parts(viewer)
+    ratio = held.bit_count() / before.bit_count()
+    check(ratio < 0.5, "a held Page Down repeats: %.2f of the area (ten presses gave %.2f)" %
+          (ratio, far.bit_count() / home.bit_count()))
+
     # Alt+F4 closes the window, and the process ends with 0.
     viewer.press("alt+F4")
     code, took = viewer.wait_for_exit(3)
