@@ -15,7 +15,6 @@ struct MessageQueue {
     std::deque<MSG> input;
     bool quitRequested = false;  // PostQuitMessage's flag: WM_QUIT comes when nothing is posted
     int quitCode = 0;
-    DWORD sequence = 0;  // stands in for the message time
 };
 
 MessageQueue& Queue() {
@@ -29,7 +28,7 @@ MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     msg.message = message;
     msg.wParam = wParam;
     msg.lParam = lParam;
-    msg.time = ++Queue().sequence;
+    msg.time = SDL_GetTicks();  // milliseconds, as Windows' message time
     return msg;
 }
 

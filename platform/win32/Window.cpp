@@ -48,7 +48,7 @@ char arrowCursor;     // its address is the arrow cursor's handle
 
 // Shrinks the client area by the window manager's frame so that the outer rectangle has the size
 // (and, unless the position was left to the system, the position) the window was created with.
-void FitOuterRectangle(HWND__* window, int x, int y, int outerWidth, int outerHeight) {
+void FitOuterRectangle(HWND__* window) {
     int top = 0, left = 0, bottom = 0, right = 0;
     if (SDL_GetWindowBordersSize(window->sdlWindow, &top, &left, &bottom, &right) != 0) {
         return;  // no window manager, or one that does not say: the client area stays as created
@@ -56,10 +56,10 @@ void FitOuterRectangle(HWND__* window, int x, int y, int outerWidth, int outerHe
     if (top + left + bottom + right == 0) {
         return;
     }
-    SDL_SetWindowSize(window->sdlWindow, std::max(1, outerWidth - left - right),
-                      std::max(1, outerHeight - top - bottom));
-    if (x != CW_USEDEFAULT) {
-        SDL_SetWindowPosition(window->sdlWindow, x + left, y + top);  // SDL places the client area
+    SDL_SetWindowSize(window->sdlWindow, std::max(1, window->requestedWidth - left - right),
+                      std::max(1, window->requestedHeight - top - bottom));
+    if (window->requestedX != CW_USEDEFAULT) {  // SDL places the client area, Windows the frame
+        SDL_SetWindowPosition(window->sdlWindow, window->requestedX + left, window->requestedY + top);
     }
 }
 
@@ -156,9 +156,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     }
     auto record = std::make_unique<HWND__>();
     record->procedure = windowClass->record.lpfnWndProc;
-    record->className = windowClass->name;
     record->title = windowName != nullptr ? windowName : "";
-    record->style = style;
 
     Uint32 flags = SDL_WINDOW_HIDDEN;
     if ((style & WS_THICKFRAME) != 0) {
@@ -207,8 +205,7 @@ BOOL WINAPI ShowWindow(HWND window, int showCommand) {
     }
     if (!record->outerFitted) {
         record->outerFitted = true;
-        FitOuterRectangle(record, record->requestedX, record->requestedY, record->requestedWidth,
-                          record->requestedHeight);
+        FitOuterRectangle(record);
     }
     switch (showCommand) {
         case SW_SHOWMINIMIZED:

@@ -13,18 +13,17 @@
 // ours. A destroyed window's record stays allocated (alive == false) so that a stale handle in a
 // queued message is recognised instead of being followed into freed memory.
 struct HWND__ {
-    WNDPROC procedure = nullptr;
-    std::string className;
+    WNDPROC procedure = nullptr;  // the class's window procedure
     std::string title;
-    DWORD style = 0;
-    SDL_Window* sdlWindow = nullptr;  // null when created without a display (never happens after SDL_Init)
+    SDL_Window* sdlWindow = nullptr;  // null once destroyed
     bool alive = true;
 
     // The outer rectangle asked for at creation; fitted to the window manager's frame when shown.
     int requestedX = 0, requestedY = 0, requestedWidth = 0, requestedHeight = 0;
     bool outerFitted = false;
 
-    // The presenter's resources for this window; created on first present, freed with the window.
+    // What frames are shown with: the renderer comes with the window, the texture with the first
+    // frame; both go with the window.
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
 };

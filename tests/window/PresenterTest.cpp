@@ -127,7 +127,7 @@ TEST_F(WindowPresenterTest, WaitsForTheRefreshOfA60HzDisplay) {
     presenter_.Present(window_, image);
     const Seconds elapsed = TimePresents(presenter_, window_, image, 30);
     EXPECT_GT(elapsed.count(), 0.45);
-    EXPECT_LT(elapsed.count(), 0.6);
+    EXPECT_LT(elapsed.count(), 0.75) << "a frame waited twice";
 }
 
 TEST_F(WindowPresenterTest, FramesForNoWindowOrNoImageShowNothingButAreStillPaced) {
