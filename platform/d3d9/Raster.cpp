@@ -4,11 +4,17 @@
 // pixels). The edge functions are exact 64-bit integers on positions snapped to 1/256 pixel, so
 // two triangles sharing an edge cover each pixel along it exactly once.
 //
-// Attributes are evaluated at the pixel centre: depth linearly in screen space (z/w is affine
-// there), colour perspective-correctly, c = sum(b_i c_i / w_i) / sum(b_i / w_i) with the screen
-// barycentrics b_i; flat shading uses the provoking vertex's colour as it is.
+// Attributes are evaluated at the pixel centre. Depth is interpolated linearly in screen space
+// (z/w is affine there). Gouraud colour is perspective-correct: each channel divided by w and
+// 1/w itself are linear in screen space, and their quotient is the colour. How the colour is
+// computed is the driver's business in Direct3D 9; this device does what the GPU path of the
+// reference implementation does, so that halves round the same way: single-precision plane
+// equations a(x, y) = a0 + da/dx * x + da/dy * y set up from the window positions of the
+// vertices, evaluated with fused multiply-adds, and converted to 8 bits rounding to nearest.
+// Flat shading uses the provoking vertex's colour as it is.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "platform/d3d9/Pipeline.h"
@@ -46,6 +52,86 @@ struct Edge {
     std::int64_t At(std::int64_t px, std::int64_t py) const { return dx * (py - ay) - dy * (px - ax); }
 };
 
+// One attribute as a linear function of the window position, in single precision:
+// a(x, y) = (a0 + dadx * x) + dady * y for pixel (x, y), a0 being its value at the centre of
+// pixel (0, 0); both steps are fused multiply-adds.
+struct AttributePlane {
+    float a0 = 0;
+    float dadx = 0;
+    float dady = 0;
+
+    float At(std::int64_t x, std::int64_t y) const {
+        return std::fma(dady, static_cast<float>(y), std::fma(dadx, static_cast<float>(x), a0));
+    }
+};
+
+// What every attribute plane of one triangle shares: the edge vectors scaled by one over the
+// doubled area, and the first vertex's position relative to the centre of pixel (0, 0).
+class PlaneSetup {
+public:
+    PlaneSetup(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) {
+        const float dx01 = v0.windowX - v1.windowX;
+        const float dy01 = v0.windowY - v1.windowY;
+        const float dx20 = v2.windowX - v0.windowX;
+        const float dy20 = v2.windowY - v0.windowY;
+        const float oneOverArea = 1.0f / (dx01 * dy20 - dy01 * dx20);
+        valid_ = std::isfinite(oneOverArea);
+        dx01_ = dx01 * oneOverArea;
+        dy01_ = dy01 * oneOverArea;
+        dx20_ = dx20 * oneOverArea;
+        dy20_ = dy20 * oneOverArea;
+        x0_ = v0.windowX - 0.5f;
+        y0_ = v0.windowY - 0.5f;
+    }
+
+    // False when the triangle is too thin for single precision.
+    bool Valid() const { return valid_; }
+
+    AttributePlane Plane(float a0, float a1, float a2) const {
+        const float da01 = a0 - a1;
+        const float da20 = a2 - a0;
+        AttributePlane plane;
+        plane.dadx = da01 * dy20_ - da20 * dy01_;
+        plane.dady = da20 * dx01_ - da01 * dx20_;
+        plane.a0 = a0 - (plane.dadx * x0_ + plane.dady * y0_);
+        return plane;
+    }
+
+private:
+    bool valid_ = false;
+    float dx01_ = 0, dy01_ = 0, dx20_ = 0, dy20_ = 0, x0_ = 0, y0_ = 0;
+};
+
+// The perspective-correct colour of a triangle: planes of r/w, g/w, b/w and 1/w.
+struct GouraudPlanes {
+    std::array<AttributePlane, 3> colorOverW;
+    AttributePlane oneOverW;
+
+    GouraudPlanes(const PlaneSetup& setup, const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            colorOverW[k] = setup.Plane(v0.rgb[k] * v0.oneOverW, v1.rgb[k] * v1.oneOverW, v2.rgb[k] * v2.oneOverW);
+        }
+        oneOverW = setup.Plane(v0.oneOverW, v1.oneOverW, v2.oneOverW);
+    }
+
+    std::uint32_t At(std::int64_t x, std::int64_t y) const {
+        const float w = 1.0f / oneOverW.At(x, y);
+        return 0xFF000000u | (std::uint32_t{UnormByte(colorOverW[0].At(x, y) * w)} << 16) |
+               (std::uint32_t{UnormByte(colorOverW[1].At(x, y) * w)} << 8) |
+               std::uint32_t{UnormByte(colorOverW[2].At(x, y) * w)};
+    }
+
+    // Float to 8-bit UNORM: clamp to 0..1, scale by 255 and round to nearest, done as GPUs do
+    // it in one step: c * 255/256 + 2^15 leaves round(c * 255) in the low 8 mantissa bits.
+    static std::uint8_t UnormByte(float c) {
+        c = c > 0 ? (c < 1 ? c : 1.0f) : 0.0f;  // NaN becomes 0
+        const float biased = c * (255.0f / 256.0f) + 32768.0f;
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &biased, sizeof bits);
+        return static_cast<std::uint8_t>(bits & 0xFFu);
+    }
+};
+
 // Rasterizes one clockwise triangle (positive area) into the viewport.
 void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const Shading& shading,
                        const RasterState& state, RenderTarget& target) {
@@ -72,6 +158,11 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     }
 
     const double inverseArea = 1.0 / static_cast<double>(area);
+    // Plane setup takes the vertices in the reference implementation's order, which for the
+    // clockwise order (a, b, c) given here is (a, c, b).
+    const PlaneSetup setup(a, c, b);
+    const bool planeColor = !shading.flat && setup.Valid();
+    const GouraudPlanes gouraud(setup, a, c, b);
     for (std::int64_t y = minY; y <= maxY; ++y) {
         const std::int64_t py = y * kSubPixelOne;
         const std::int64_t px = minX * kSubPixelOne;
@@ -86,7 +177,10 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
                 // Relative to vertex a, so that a plane of constant depth stays exactly constant.
                 const double z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
                 std::uint32_t color = shading.flatColor;
-                if (!shading.flat) {
+                if (planeColor) {
+                    color = gouraud.At(x, y);
+                } else if (!shading.flat) {
+                    // Too thin for single-precision planes: barycentric interpolation instead.
                     const double q0 = b0 * a.invW;
                     const double q1 = b1 * b.invW;
                     const double q2 = b2 * c.invW;

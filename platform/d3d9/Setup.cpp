@@ -43,6 +43,15 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
         s.z = sz;
         s.invW = 1 / v.w;
         s.color = v.color;
+        // Single precision, as the attribute setup of a GPU sees the vertex: window position
+        // with pixel centres at +1/2 (x/w * scale + offset), 1/w and the colour.
+        const float oneOverW = 1.0f / static_cast<float>(v.w);
+        s.oneOverW = oneOverW;
+        s.windowX = static_cast<float>(v.x) * oneOverW * static_cast<float>(halfWidth) +
+                    (static_cast<float>(viewport.X) + static_cast<float>(halfWidth) + 0.5f);
+        s.windowY = static_cast<float>(v.y) * oneOverW * -static_cast<float>(halfHeight) +
+                    (static_cast<float>(viewport.Y) + static_cast<float>(halfHeight) + 0.5f);
+        s.rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
         out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
     }
