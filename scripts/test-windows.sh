@@ -68,6 +68,7 @@ source tests/windows/wine_session.sh
 trap wine_session_stop EXIT
 echo "== windows: Wine"
 wine_session_start "$root/$win_build"
+wine_started=$SECONDS
 
 # --- 3. the viewer ----------------------------------------------------------------------------
 title="D3D9 Quillabern"
@@ -169,6 +170,7 @@ states=(
   "eye-moved|surfaces|--angle 30 --keys Left,Left,PageUp"
   "wire-gouraud|lines|--angle 120 --keys F2,F5"
   "eye-high|surfaces|--angle 250 --keys Up,Up,Up,Right,PageDown"
+  "depth-off-low|surfaces|--angle 90 --keys Down,Down,Down,Down,Down,Down,Down,Down,Down,Down,Down,Down,F7"
 )
 compare_args=()
 for state in "${states[@]}"; do
@@ -194,9 +196,11 @@ done
 python3 tests/windows/compare_frames.py --distinct --diff-dir "$work/differences" "${compare_args[@]}" ||
   fail "frames"
 
+echo "windows: Wine stage took $((SECONDS - wine_started)) s"
+
 # --- summary ----------------------------------------------------------------------------------
 if [ ${#failures[@]} -gt 0 ]; then
-  echo "windows: FAILED: ${failures[*]}"
+  echo "windows: FAILED after ${SECONDS} s: ${failures[*]}"
   exit 1
 fi
-echo "windows: all passed (import tables, viewer under Wine, ${#states[@]} frames against the software device)"
+echo "windows: all passed (import tables, viewer under Wine, ${#states[@]} frames against the software device) in ${SECONDS} s"

@@ -153,10 +153,16 @@ def _where(points):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--frame", nargs=3, action="append", default=[], dest="frames",
-                        metavar=("NAME", "SOFTWARE", "WINE"), help="a pair of pictures to compare")
-    parser.add_argument("--line-frame", nargs=3, action="append", default=[], dest="line_frames",
-                        metavar=("NAME", "SOFTWARE", "WINE"), help="a pair of line drawings (wireframe)")
+    class AddPair(argparse.Action):
+        """Keeps --frame and --line-frame pairs in the order given."""
+        def __call__(self, parser, namespace, values, option_string=None):
+            namespace.pairs.append((tuple(values), option_string == "--line-frame"))
+
+    parser.set_defaults(pairs=[])
+    parser.add_argument("--frame", nargs=3, action=AddPair, metavar=("NAME", "SOFTWARE", "WINE"),
+                        help="a pair of pictures to compare")
+    parser.add_argument("--line-frame", nargs=3, action=AddPair, metavar=("NAME", "SOFTWARE", "WINE"),
+                        help="a pair of line drawings (wireframe)")
     parser.add_argument("--min-identical", type=float, default=99.5,
                         help="least share of identical pixels, in percent (default 99.5)")
     parser.add_argument("--min-lit", type=float, default=1.0,
@@ -166,13 +172,13 @@ def main(argv):
                         help="fail when two software pictures are identical")
     parser.add_argument("--diff-dir", help="write NAME-diff.png here for every pair that disagrees")
     args = parser.parse_args(argv)
-    pairs = [(f, False) for f in args.frames] + [(f, True) for f in args.line_frames]
+    pairs = args.pairs
     if not pairs:
         parser.error("no frames given")
 
     failures = []
     digests = {}
-    print("%-16s %10s %9s %6s %8s %5s %5s %6s" % ("frame", "identical%", "differing", "shade", "off-edge",
+    print("%-22s %10s %9s %6s %8s %5s %5s %6s" % ("frame", "identical%", "differing", "shade", "off-edge",
                                                   "wide", "max-d", "lit%"))
     for (name, software_path, wine_path), lines in pairs:
         try:
@@ -180,7 +186,7 @@ def main(argv):
             wine = pngimage.load(wine_path)
             result = compare(software, wine, lines)
         except (OSError, pngimage.ImageError, ValueError) as error:
-            print("%-16s cannot compare: %s" % (name, error))
+            print("%-22s cannot compare: %s" % (name, error))
             failures.append(name)
             continue
         reasons = []
@@ -198,7 +204,7 @@ def main(argv):
             reasons.append("software picture equals that of %s" % digests[digest])
         digests.setdefault(digest, name)
 
-        print("%-16s %10.3f %9d %6d %8d %5d %5d %6.2f  %s" % (
+        print("%-22s %10.3f %9d %6d %8d %5d %5d %6.2f  %s" % (
             name + (" (lines)" if lines else ""), result.identical_percent, result.differing, result.shade,
             len(result.off_edge), len(result.wide), result.max_delta, result.lit_percent,
             "ok" if not reasons else "FAIL: " + "; ".join(reasons)))
@@ -209,7 +215,7 @@ def main(argv):
                 path = os.path.join(args.diff_dir, name + "-diff.png")
                 with open(path, "wb") as f:
                     f.write(pngimage.encode_png(difference_picture(software, result)))
-                print("%-16s difference picture: %s" % ("", path))
+                print("%-22s difference picture: %s" % ("", path))
 
     count = len(pairs)
     if failures:

@@ -279,6 +279,16 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn("1 of 2 disagree (moved)", out)
         self.assertTrue(os.path.exists(os.path.join(diff_dir, "moved-diff.png")))
 
+    def test_line_frames_keep_their_place_and_rule(self):
+        software, wine = CompareTest().line_crossing()
+        sw = self.write("sw.png", software.rgb, CompareTest.W, CompareTest.H)
+        hw = self.write("hw.png", wine.rgb, CompareTest.W, CompareTest.H)
+        code, out = self.run_main(["--line-frame", "lines", sw, hw, "--frame", "surfaces", sw, hw])
+        self.assertEqual(code, 1)
+        rows = [line for line in out.splitlines() if line.startswith(("lines", "surfaces"))]
+        self.assertTrue(rows[0].startswith("lines (lines)") and rows[0].endswith("ok"), rows)
+        self.assertTrue(rows[1].startswith("surfaces") and "off an edge" in rows[1], rows)
+
     def test_equal_software_pictures_fail_with_distinct(self):
         a = self.write("a.png", self.quad(5))
         code, out = self.run_main(["--distinct", "--frame", "one", a, a, "--frame", "two", a, a])
