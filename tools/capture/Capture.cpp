@@ -35,9 +35,6 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         out << UsageText();
         return kExitOk;
     }
-    if (!options.tracePath.empty() && !TraceAvailable()) {
-        return Usage(err, "--trace is available only on the software Direct3D 9 device, not on this host");
-    }
 
     std::ofstream trace;
     if (!options.tracePath.empty()) {
@@ -72,7 +69,7 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         sceneState.rotationDegrees = static_cast<float>(*options.angle);
     }
     if (trace.is_open()) {
-        StartTrace(trace);
+        sceneState.device = CreateTraceDevice(sceneState.device, trace);  // takes over the reference
     }
     for (const KeyPress& key : options.keys) {
         if (trace.is_open()) {

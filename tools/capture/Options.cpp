@@ -214,11 +214,11 @@ Options:
                       Enter, Tab, Backspace, Home, End, Insert, Delete; a letter A to Z; or a
                       virtual-key code, 0x71 or 113
   --trace FILE        write every device call of the key presses and of the captured frame,
-                      with every uploaded vertex, one line per call (software device only;
-                      the format is described in tools/capture/README.md)
+                      with every uploaded vertex, one line per call (the format is described
+                      in tools/capture/README.md)
   -h, --help          show this text
 
-Exit codes: 0 written; 2 bad arguments (or --trace on a host without it); 3 the window or
-the device could not be made or the frame not read back; 4 a file could not be written.
+Exit codes: 0 written; 2 bad arguments; 3 the window or the device could not be made or
+the frame not read back; 4 the PNG or the trace could not be written.
 )";
 }

@@ -10,7 +10,7 @@
 // Process exit codes of anemometer-capture.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,   // bad or missing arguments, or a feature this host lacks
+    kExitUsage = 2,   // bad or missing arguments
     kExitDevice = 3,  // the window or the device could not be made, or the frame not read back
     kExitWrite = 4,   // the PNG or the trace file could not be written
 };

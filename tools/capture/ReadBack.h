@@ -4,7 +4,6 @@
 // device, ReadBackWindows.cpp for the real runtime.
 #pragma once
 
-#include <ostream>
 #include <string>
 
 #include "device/Win32Api.h"
@@ -16,12 +15,6 @@ bool OpenCaptureDevice(std::string& error);
 
 // The window the device was made for; key messages are sent to it.
 HWND CaptureWindow();
-
-// Whether this host can put the call-tracing device between the scene and the device.
-bool TraceAvailable();
-
-// Wraps sceneState.device so that every later call is written to out (only if TraceAvailable()).
-void StartTrace(std::ostream& out);
 
 // Draws one frame with RenderFrame and gives back the image it drew, as it stood when the frame
 // was presented. False, with the reason, when it cannot be read.

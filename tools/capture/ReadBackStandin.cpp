@@ -3,7 +3,7 @@
 // The device is made by the viewer's own InitDevice. RenderFrame presents before it returns,
 // and with D3DSWAPEFFECT_DISCARD the back buffer is undefined after Present, so the frame is
 // taken inside Present: a presenter installed for the captured frame copies the image the
-// device hands it. The call trace is a decorator over the software device's interface.
+// device hands it.
 //
 // The window comes from the Win32 stand-in, which makes an SDL window (hidden, as the tool never
 // shows it). So that no display is needed, SDL's "dummy" video driver is chosen unless
@@ -16,7 +16,6 @@
 #include "scene/Scene.h"
 #include "scene/SceneState.h"
 #include "tools/capture/ReadBack.h"
-#include "tools/capture/TraceDevice.h"
 
 namespace {
 
@@ -67,14 +66,6 @@ bool OpenCaptureDevice(std::string& error) {
 
 HWND CaptureWindow() {
     return captureWindow;
-}
-
-bool TraceAvailable() {
-    return true;
-}
-
-void StartTrace(std::ostream& out) {
-    sceneState.device = CreateTraceDevice(sceneState.device, out);
 }
 
 bool RenderCapturedFrame(CapturedFrame& frame, std::string& error) {

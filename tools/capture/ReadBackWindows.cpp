@@ -9,9 +9,6 @@
 // documentation, D3DSWAPEFFECT), so after RenderFrame returns the back buffer still holds the
 // frame: it is copied to system memory with GetRenderTargetData and read with LockRect. The
 // swap effect decides only what happens to the buffer after Present, not what is drawn.
-//
-// The real IDirect3DDevice9 has some 119 methods; the call-tracing decorator implements only
-// the software device's subset, so --trace is not offered here.
 #include <cstdint>
 #include <cstring>
 
@@ -122,12 +119,6 @@ bool OpenCaptureDevice(std::string& error) {
 HWND CaptureWindow() {
     return captureWindow;
 }
-
-bool TraceAvailable() {
-    return false;
-}
-
-void StartTrace(std::ostream&) {}
 
 bool RenderCapturedFrame(CapturedFrame& frame, std::string& error) {
     RenderFrame();

@@ -1,9 +1,6 @@
-// A decorator over the software device's IDirect3DDevice9 that writes every call, with its
-// arguments and result, and every vertex uploaded into a vertex buffer, one line per call, and
-// then passes the call on. The line format is described in tools/capture/README.md.
-//
-// It implements the software device's interface, which declares only the methods the viewer
-// uses; the real Direct3D 9 interface has far more, so on Windows the tool has no trace.
+// A decorator over IDirect3DDevice9 that writes every call the viewer makes, with its arguments
+// and result, and every vertex uploaded into a vertex buffer, one line per call, and then
+// passes the call on. The line format is described in tools/capture/README.md.
 #pragma once
 
 #include <ostream>
