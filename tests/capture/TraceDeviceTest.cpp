@@ -244,6 +244,19 @@ TEST_F(TraceDeviceTest, ForwardsArgumentsAndTheInnerBufferNotTheWrapper) {
     EXPECT_EQ(fake.lastMatrix.m[3][1], -5.0f);
 }
 
+TEST_F(TraceDeviceTest, ABufferItDidNotMakeIsPassedOnAsItIs) {
+    int live = 0;
+    auto* foreign = new FakeBuffer(16, live);
+    traced->SetStreamSource(0, foreign, 0, 16);
+    EXPECT_EQ(fake.bound, foreign);
+    traced->SetStreamSource(0, nullptr, 0, 0);
+    EXPECT_EQ(fake.bound, nullptr);
+    EXPECT_EQ(Lines(out), (std::vector<std::string>{"SetStreamSource 0 untraced 0 16 -> 0x00000000",
+                                                    "SetStreamSource 0 null 0 0 -> 0x00000000"}));
+    foreign->Release();
+    EXPECT_EQ(live, 0);
+}
+
 TEST_F(TraceDeviceTest, ReleasesTheInnerObjectsOnceWhenItsOwnCountsReachZero) {
     IDirect3DVertexBuffer9* buffer = nullptr;
     traced->CreateVertexBuffer(32, 0, 0x42, D3DPOOL_MANAGED, &buffer, nullptr);
