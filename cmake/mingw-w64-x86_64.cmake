@@ -23,8 +23,12 @@ find_program(CMAKE_AR NAMES ${MINGW_TRIPLE}-gcc-ar-posix ${MINGW_TRIPLE}-gcc-ar 
 find_program(CMAKE_RANLIB NAMES ${MINGW_TRIPLE}-gcc-ranlib-posix ${MINGW_TRIPLE}-gcc-ranlib
                                 ${MINGW_TRIPLE}-ranlib)
 
-# Headers and import libraries come from the MinGW-w64 sysroot only; build tools from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+# Headers and import libraries come from the MinGW-w64 sysroot only (PREFIX/x86_64-w64-mingw32
+# beside the compiler's PREFIX/bin, as Debian and most distributions install it); build tools
+# from the host.
+get_filename_component(MINGW_BIN_DIR "${CMAKE_CXX_COMPILER}" DIRECTORY)
+get_filename_component(MINGW_PREFIX "${MINGW_BIN_DIR}" DIRECTORY)
+set(CMAKE_FIND_ROOT_PATH "${MINGW_PREFIX}/${MINGW_TRIPLE}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
