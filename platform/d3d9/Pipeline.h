@@ -164,6 +164,9 @@ void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const
 
 // Float colour to X8R8G8B8: each channel clamped to 0..1, byte = floor(c * 255 + 0.5).
 std::uint32_t PackColor(const Color& color);
+// Single-precision channel to 8-bit UNORM as GPUs convert it: clamped to 0..1 (NaN to 0),
+// c * 255/256 + 2^15 leaves round-to-nearest(c * 255) in the low 8 mantissa bits.
+std::uint8_t UnormByte(float channel);
 
 // >>depth and colour write (Depth.cpp)
 

@@ -120,16 +120,6 @@ struct GouraudPlanes {
                (std::uint32_t{UnormByte(colorOverW[1].At(x, y) * w)} << 8) |
                std::uint32_t{UnormByte(colorOverW[2].At(x, y) * w)};
     }
-
-    // Float to 8-bit UNORM: clamp to 0..1, scale by 255 and round to nearest, done as GPUs do
-    // it in one step: c * 255/256 + 2^15 leaves round(c * 255) in the low 8 mantissa bits.
-    static std::uint8_t UnormByte(float c) {
-        c = c > 0 ? (c < 1 ? c : 1.0f) : 0.0f;  // NaN becomes 0
-        const float biased = c * (255.0f / 256.0f) + 32768.0f;
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &biased, sizeof bits);
-        return static_cast<std::uint8_t>(bits & 0xFFu);
-    }
 };
 
 // Rasterizes one clockwise triangle (positive area) into the viewport.
@@ -211,6 +201,14 @@ std::uint8_t ToByte(double channel) {
 }
 
 }  // namespace
+
+std::uint8_t UnormByte(float channel) {
+    const float c = channel > 0 ? (channel < 1 ? channel : 1.0f) : 0.0f;
+    const float biased = c * (255.0f / 256.0f) + 32768.0f;
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &biased, sizeof bits);
+    return static_cast<std::uint8_t>(bits & 0xFFu);
+}
 
 std::uint32_t PackColor(const Color& color) {
     // X8R8G8B8: the X byte is undefined in Direct3D 9; this device writes 0xFF.

@@ -11,6 +11,7 @@
 // there. Ties: for an x-major line the diamond owns its lower corner (larger y); for a y-major
 // line its right corner.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -19,6 +20,62 @@
 namespace standin::pipeline {
 
 namespace {
+
+// The perspective-correct colour along a line in single precision, as for triangles (Raster.cpp):
+// planes of r/w, g/w, b/w and 1/w, a(x, y) = a0 + da/dx * x + da/dy * y evaluated with fused
+// multiply-adds.
+class LineColor {
+public:
+    LineColor(const ScreenVertex& start, const ScreenVertex& end) {
+        const float dx = start.windowX - end.windowX;
+        const float dy = start.windowY - end.windowY;
+        xMajor_ = std::fabs(dx) >= std::fabs(dy);
+        oneOverLength_ = 1.0f / (xMajor_ ? dx : dy);
+        x0_ = start.windowX - 0.5f;
+        y0_ = start.windowY - 0.5f;
+        for (std::size_t k = 0; k < 3; ++k) {
+            colorOverW_[k] = Plane(start.rgb[k] * start.oneOverW, end.rgb[k] * end.oneOverW);
+        }
+        oneOverW_ = Plane(start.oneOverW, end.oneOverW);
+    }
+
+    bool Valid() const { return std::isfinite(oneOverLength_); }
+
+    std::uint32_t At(long long x, long long y) const {
+        const float w = 1.0f / Evaluate(oneOverW_, x, y);
+        return 0xFF000000u | (std::uint32_t{UnormByte(Evaluate(colorOverW_[0], x, y) * w)} << 16) |
+               (std::uint32_t{UnormByte(Evaluate(colorOverW_[1], x, y) * w)} << 8) |
+               std::uint32_t{UnormByte(Evaluate(colorOverW_[2], x, y) * w)};
+    }
+
+private:
+    struct Coefficients {
+        float a0 = 0;
+        float dadx = 0;
+        float dady = 0;
+    };
+
+    // The gradient runs along the major axis only: the colour of a pixel is that of the point
+    // of the line in the pixel's column (x-major) or row (y-major).
+    Coefficients Plane(float atStart, float atEnd) const {
+        const float delta = atStart - atEnd;
+        Coefficients c;
+        (xMajor_ ? c.dadx : c.dady) = delta * oneOverLength_;
+        c.a0 = atStart - (c.dadx * x0_ + c.dady * y0_);
+        return c;
+    }
+
+    static float Evaluate(const Coefficients& c, long long x, long long y) {
+        return std::fma(c.dady, static_cast<float>(y), std::fma(c.dadx, static_cast<float>(x), c.a0));
+    }
+
+    bool xMajor_ = true;
+    float oneOverLength_ = 0;
+    float x0_ = 0;
+    float y0_ = 0;
+    std::array<Coefficients, 3> colorOverW_{};
+    Coefficients oneOverW_{};
+};
 
 // A line between two screen vertices along one major axis: positions in pixels, the major axis
 // renamed u and the minor v.
@@ -75,6 +132,8 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const long long first = std::max(uMin, xMajor ? left : top);
     const long long last = std::min(uMax, xMajor ? right : bottom);
 
+    const LineColor lineColor(a, b);
+    const bool planeColor = !shading.flat && lineColor.Valid();
     for (long long u = first; u <= last; ++u) {
         const double centreU = static_cast<double>(u);
         const double crossing = line.v0 + slope * (centreU - line.u0);
@@ -97,7 +156,9 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         f = std::min(1.0, std::max(0.0, f));
         const double z = a.z + (b.z - a.z) * f;
         std::uint32_t color = shading.flatColor;
-        if (!shading.flat) {
+        if (planeColor) {
+            color = lineColor.At(x, y);
+        } else if (!shading.flat) {
             const double qa = (1 - f) * a.invW;
             const double qb = f * b.invW;
             const double q = qa + qb;
@@ -115,7 +176,10 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
 
 void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                         RenderTarget& target) {
-    for (int k = 0; k < polygon.count; ++k) {
+    // The closing edge (last vertex to first) goes first, then the others in order, as in the
+    // reference implementation; it decides which of two edges wins a shared end pixel.
+    for (int n = 0; n < polygon.count; ++n) {
+        const int k = (n + polygon.count - 1) % polygon.count;
         if (polygon.edgeToNextIsOriginal[k]) {
             DrawLine(polygon.vertices[k], polygon.vertices[(k + 1) % polygon.count], shading, state, target);
         }
