@@ -43,14 +43,19 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
         s.z = sz;
         s.invW = 1 / v.w;
         s.color = v.color;
-        // Single precision, as the attribute setup of a GPU sees the vertex: window position
-        // with pixel centres at +1/2 (x/w * scale + offset), 1/w and the colour.
-        const float oneOverW = 1.0f / static_cast<float>(v.w);
+        // Single precision, as the Gouraud setup of the reference implementation sees the vertex:
+        // its GPU path samples at half-integer window coordinates, so it moves the vertex half a
+        // pixel right and down in clip space (x + w/Width, y - w/Height), divides by w and maps
+        // to the viewport with fused multiply-adds.
+        const float w = static_cast<float>(v.w);
+        const float oneOverW = 1.0f / w;
+        const auto width = static_cast<float>(viewport.Width);
+        const auto height = static_cast<float>(viewport.Height);
+        const float shiftedX = static_cast<float>(v.x) + w * (1.0f / width);
+        const float shiftedY = static_cast<float>(v.y) - w * (1.0f / height);
         s.oneOverW = oneOverW;
-        s.windowX = static_cast<float>(v.x) * oneOverW * static_cast<float>(halfWidth) +
-                    (static_cast<float>(viewport.X) + static_cast<float>(halfWidth) + 0.5f);
-        s.windowY = static_cast<float>(v.y) * oneOverW * -static_cast<float>(halfHeight) +
-                    (static_cast<float>(viewport.Y) + static_cast<float>(halfHeight) + 0.5f);
+        s.windowX = std::fma(shiftedX * oneOverW, width / 2, static_cast<float>(viewport.X) + width / 2);
+        s.windowY = std::fma(shiftedY * oneOverW, -height / 2, static_cast<float>(viewport.Y) + height / 2);
         s.rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
         out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
