@@ -174,17 +174,6 @@ TEST_F(Viewer, SizeChangesAndSystemKeysReachNeitherTheKeyHandlerNorTheScene) {
     EXPECT_EQ(script().framesEyeOffsetX, (std::vector<float>{0.0f, 0.0f, 0.0f}));
 }
 
-TEST_F(Viewer, AltF4EndsTheViewerLikeClosingTheWindow) {
-    script().onFrame = [&](int frame) {
-        if (frame == 1) {
-            PostMessageA(viewer(), WM_SYSKEYDOWN, VK_F4, 0x203E0001);
-        }
-    };
-    EXPECT_EQ(RunWinMain(), 0);
-    EXPECT_LE(frames(), 3) << "Alt+F4 goes through the system command, which may take one more drain";
-    EXPECT_TRUE(script().keys.empty());
-}
-
 // Alt+F4 typed on the keyboard: SDL reports the key-ups too, after the window is gone.
 TEST_F(Viewer, AltF4TypedOnTheKeyboardEndsTheViewer) {
     script().onFrame = [&](int frame) {
@@ -225,17 +214,6 @@ TEST_F(Viewer, WithoutADeviceItSaysSoAndExitsWithAnErrorCode) {
     MSG msg{};
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
-}
-
-TEST_F(Viewer, WindowProcedureAnswersSizeItselfAndPassesKeysOnlyFromKeyDown) {
-    EXPECT_EQ(WindowProc(helper_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(640, 480)), 0);
-    EXPECT_EQ(WindowProc(helper_, WM_KEYUP, VK_LEFT, static_cast<LPARAM>(0xC14B0001)), 0);
-    EXPECT_EQ(WindowProc(helper_, WM_SYSKEYDOWN, VK_LEFT, 0x214B0001), 0);
-    EXPECT_TRUE(script().keys.empty());
-    EXPECT_EQ(WindowProc(helper_, WM_KEYDOWN, VK_F2, 0x003C0001), 0);
-    ASSERT_EQ(script().keys.size(), 1u);
-    EXPECT_EQ(script().keys[0].key, static_cast<WPARAM>(VK_F2));
-    EXPECT_EQ(script().keys[0].window, helper_);
 }
 
 }  // namespace
