@@ -44,7 +44,7 @@ bool OpenCaptureDevice(std::string& error) {
     setenv("SDL_VIDEODRIVER", "dummy", 0);  // 0: an existing value wins
     WNDCLASSEXA windowClass;
     std::memset(&windowClass, 0, sizeof windowClass);
-    windowClass.cbSize = sizeof windowClass;
+    windowClass.cbSize = static_cast<UINT>(sizeof windowClass);
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = kWindowClassName;

@@ -48,7 +48,7 @@ bool CreateCaptureWindow(std::string& error) {
     captureInstance = GetModuleHandleA(nullptr);
     WNDCLASSEXA windowClass;
     std::memset(&windowClass, 0, sizeof windowClass);
-    windowClass.cbSize = sizeof windowClass;
+    windowClass.cbSize = static_cast<UINT>(sizeof windowClass);
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = captureInstance;
     windowClass.lpszClassName = kWindowClassName;
