@@ -9,9 +9,13 @@
 // |x - i| + |y - j| < 1/2 around the pixel centre. The end point's own pixel is therefore not
 // drawn unless the line leaves it; in a triangle's closed loop of edges the next edge starts
 // there. Ties: for an x-major line the diamond owns its lower corner (larger y); for a y-major
-// line its right corner.
+// line its right corner. A line that starts exactly on a pixel centre (in its single-precision
+// window position) covers that pixel unless it is y-major and runs up the screen: the reference
+// implementation draws a line as a thin quad under the top-left fill rule, where such a start
+// lies on the quad's bottom edge. (Direct3D 10 would draw it; the tie is the driver's choice.)
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -134,6 +138,11 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
 
     const LineColor lineColor(a, b);
     const bool planeColor = !shading.flat && lineColor.Valid();
+    // The row of the start pixel it leaves out (see the file comment), or none.
+    // "Exactly" in the single-precision window position, where centres sit at +1/2.
+    const bool startsOnCentre = a.windowX - std::floor(a.windowX) == 0.5f && a.windowY - std::floor(a.windowY) == 0.5f;
+    const long long upwardStartOnCentre =
+        !xMajor && startsOnCentre && b.y < a.y ? static_cast<long long>(a.y / kSubPixelOne) : LLONG_MIN;
     for (long long u = first; u <= last; ++u) {
         const double centreU = static_cast<double>(u);
         const double crossing = line.v0 + slope * (centreU - line.u0);
@@ -143,7 +152,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
         const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
         const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
-        if (!startsBeforeExit || !endsAtOrPastExit) {
+        if (!startsBeforeExit || !endsAtOrPastExit || (u == upwardStartOnCentre)) {
             continue;
         }
         const long long x = xMajor ? u : static_cast<long long>(j);
