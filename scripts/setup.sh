@@ -16,8 +16,6 @@ packages=(
   # OpenGL through GLX and Mesa's llvmpipe, and the X extensions Wine's display driver loads
   libgl1 libglx-mesa0 libgl1-mesa-dri libxrandr2 libxrender1 libxi6 libxcursor1 libxcomposite1
   libxfixes3 libxinerama1
-  # the Windows stage's picture comparison
-  python3
 )
 
 missing=()
