@@ -125,10 +125,11 @@ struct ScreenVertex {
     double z = 0;        // depth z/w mapped to MinZ..MaxZ; affine in screen space
     double invW = 0;     // 1/w, for perspective-correct colour
     Color color;
-    // The same in single precision, as Gouraud setup uses them: window position with pixel
-    // centres at +1/2, 1/w and the red, green and blue channels.
+    // The same in single precision, as the attribute setup uses them (Setup.cpp): window
+    // position with pixel centres at +1/2, depth, 1/w and the red, green and blue channels.
     float windowX = 0;
     float windowY = 0;
+    float windowZ = 0;
     float oneOverW = 0;
     std::array<float, 3> rgb{};
 };

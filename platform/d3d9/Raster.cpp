@@ -6,12 +6,13 @@
 //
 // Attributes are evaluated at the pixel centre. Depth is interpolated linearly in screen space
 // (z/w is affine there). Gouraud colour is perspective-correct: each channel divided by w and
-// 1/w itself are linear in screen space, and their quotient is the colour. How the colour is
-// computed is the driver's business in Direct3D 9; this device does what the GPU path of the
-// reference implementation does, so that halves round the same way: single-precision plane
-// equations a(x, y) = a0 + da/dx * x + da/dy * y set up from the window positions of the
-// vertices, evaluated with fused multiply-adds, and converted to 8 bits rounding to nearest.
-// Flat shading uses the provoking vertex's colour as it is.
+// 1/w itself are linear in screen space, and their quotient is the colour. The arithmetic is the
+// driver's business in Direct3D 9; this device does what the GPU path of the reference
+// implementation does, so that values that fall exactly on a rounding boundary (colour halves,
+// equal depths) come out the same: single-precision plane equations
+// a(x, y) = a0 + da/dx * x + da/dy * y set up from the vertices' window positions (Setup.cpp),
+// evaluated with fused multiply-adds; colour converted to 8 bits rounding to nearest. Flat
+// shading uses the provoking vertex's colour as it is.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -153,6 +154,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     const PlaneSetup setup(a, c, b);
     const bool planeColor = !shading.flat && setup.Valid();
     const GouraudPlanes gouraud(setup, a, c, b);
+    const AttributePlane depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
     for (std::int64_t y = minY; y <= maxY; ++y) {
         const std::int64_t py = y * kSubPixelOne;
         const std::int64_t px = minX * kSubPixelOne;
@@ -164,8 +166,10 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
                 const double b0 = static_cast<double>(e0) * inverseArea;
                 const double b1 = static_cast<double>(e1) * inverseArea;
                 const double b2 = static_cast<double>(e2) * inverseArea;
-                // Relative to vertex a, so that a plane of constant depth stays exactly constant.
-                const double z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
+                // Single precision planes like colour; for triangles too thin for them, depth
+                // relative to vertex a, so that a plane of constant depth stays exactly constant.
+                const double z =
+                    setup.Valid() ? static_cast<double>(depth.At(x, y)) : a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
                 std::uint32_t color = shading.flatColor;
                 if (planeColor) {
                     color = gouraud.At(x, y);

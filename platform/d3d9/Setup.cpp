@@ -43,10 +43,11 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
         s.z = sz;
         s.invW = 1 / v.w;
         s.color = v.color;
-        // Single precision, as the Gouraud setup of the reference implementation sees the vertex:
-        // its GPU path samples at half-integer window coordinates, so it moves the vertex half a
-        // pixel right and down in clip space (x + w/Width, y - w/Height), divides by w and maps
-        // to the viewport with fused multiply-adds.
+        // Single precision, as the attribute setup of the reference implementation sees the
+        // vertex. Its GPU path samples at half-integer window coordinates, so it moves the
+        // vertex half a pixel right and down in clip space (x + w/Width, y - w/Height); its
+        // clip depth runs from -w to w, so z becomes 2z - w; then it divides by w and maps to
+        // the viewport with fused multiply-adds (depth: MinZ..MaxZ from -1..1).
         const float w = static_cast<float>(v.w);
         const float oneOverW = 1.0f / w;
         const auto width = static_cast<float>(viewport.Width);
@@ -56,6 +57,9 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
         s.oneOverW = oneOverW;
         s.windowX = std::fma(shiftedX * oneOverW, width / 2, static_cast<float>(viewport.X) + width / 2);
         s.windowY = std::fma(shiftedY * oneOverW, -height / 2, static_cast<float>(viewport.Y) + height / 2);
+        const float symmetricZ = std::fma(static_cast<float>(v.z), 2.0f, -w);
+        s.windowZ =
+            std::fma(symmetricZ * oneOverW, (viewport.MaxZ - viewport.MinZ) / 2, (viewport.MaxZ + viewport.MinZ) / 2);
         s.rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
         out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
