@@ -335,42 +335,56 @@ TEST(RasterDepthPrecision, SixteenBitSteps) {
 
 // >>near plane: cut, never wrapped
 
-TEST(RasterNearPlane, TriangleWithAVertexBehindTheEyeIsCutNotWrapped) {
-    // A floor below the eye (y = -1): one red corner behind the eye (z = -1), two white corners
-    // ahead (z = 3). The projection has w = z and the near plane at z = 0.5. On the screen the
-    // floor fills the lower part from y_ndc = -1/3 (pixel row 21.3) down; a rasterizer that
-    // divided by the negative w would instead draw towards the top of the target.
+// A floor below the eye (y = -1): one red corner behind the eye (z = -1), two white corners
+// ahead (z = 3). The projection has w = z and the near plane at z = 2 (clip z = z - 2). On the
+// screen (row = 16 (1 + 1/z)) the floor's far edge lies on row 21.3 and the near plane cuts it
+// at row 24; a rasterizer that divided by the negative w would draw towards the top instead,
+// and one without a near plane would carry on below row 24.
+std::vector<Vertex> FloorThroughTheEye() {
+    return {{0, -1, -1, 0xFF0000}, {-1, -1, 3, 0xFFFFFF}, {1, -1, 3, 0xFFFFFF}};
+}
+
+D3DMATRIX NearPlaneAtTwo() {
     D3DMATRIX projection{};
     projection.m[0][0] = 1;
     projection.m[1][1] = 1;
     projection.m[2][2] = 1;
-    projection.m[3][2] = -0.5f;  // clip z = z - 0.5
-    projection.m[2][3] = 1;      // w = z
+    projection.m[3][2] = -2;  // clip z = z - 2
+    projection.m[2][3] = 1;   // w = z
+    return projection;
+}
+
+int RowsCoveredOutside(const Picture& picture, int firstRow, int lastRow) {
+    int covered = 0;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            covered += (y < firstRow || y > lastRow) && picture.At(x, y) != kBlack ? 1 : 0;
+        }
+    }
+    return covered;
+}
+
+TEST(RasterNearPlane, TriangleWithAVertexBehindTheEyeIsCutNotWrapped) {
+    const D3DMATRIX projection = NearPlaneAtTwo();
     for (DWORD shade : {D3DSHADE_FLAT, D3DSHADE_GOURAUD}) {
         TestDevice device(kSize, kSize);
         device->SetRenderState(D3DRS_SHADEMODE, shade);
         device->SetTransform(D3DTS_PROJECTION, &projection);
         device.BeginFrame();
-        device.Draw(D3DPT_TRIANGLELIST, {{0, -1, -1, 0xFF0000}, {-1, -1, 3, 0xFFFFFF}, {1, -1, 3, 0xFFFFFF}});
+        device.Draw(D3DPT_TRIANGLELIST, FloorThroughTheEye());
         device.EndFrame();
         const Picture picture = device.Read();
-        int above = 0;
-        for (int y = 0; y <= 21; ++y) {
-            for (int x = 0; x < kSize; ++x) {
-                above += picture.At(x, y) != kBlack ? 1 : 0;
-            }
-        }
-        EXPECT_EQ(above, 0) << "shade " << shade;
+        EXPECT_EQ(RowsCoveredOutside(picture, 22, 24), 0) << "shade " << shade;
         EXPECT_NE(picture.At(16, 22), kBlack) << "shade " << shade;
-        EXPECT_NE(picture.At(16, 31), kBlack) << "shade " << shade;
+        EXPECT_NE(picture.At(16, 23), kBlack) << "shade " << shade;
         if (shade == D3DSHADE_FLAT) {
             // The cut-away red corner still colours the whole triangle.
-            EXPECT_EQ(CountColor(picture, kRed), CountColor(picture, kRed) + CountColor(picture, kWhite));
+            EXPECT_EQ(CountColor(picture, kWhite), 0);
             EXPECT_GT(CountColor(picture, kRed), 0);
         } else {
-            // Near the cut the colour leans to red, near the far edge it is almost white.
-            EXPECT_EQ(picture.At(16, 31) >> 16, 0xFFu);
-            EXPECT_LT(picture.At(16, 31) & 0xFF, picture.At(16, 22) & 0xFF);
+            // Towards the cut the colour leans to red.
+            EXPECT_EQ(picture.At(16, 23) >> 16, 0xFFu);
+            EXPECT_LT(picture.At(16, 23) & 0xFF, picture.At(16, 22) & 0xFF);
         }
     }
 }
@@ -395,6 +409,24 @@ TEST(RasterWireframe, FanDrawsEdgesOnlyInTheLaterTrianglesColour) {
     EXPECT_EQ(picture.At(16, 8), kBlack);      // inside: not filled
     EXPECT_EQ(picture.At(23, 14), kBlack);
     EXPECT_EQ(picture.At(4, 28), kBlack);  // outside
+}
+
+TEST(RasterWireframe, EdgesMadeByClippingAreNotDrawn) {
+    // The floor of the near-plane test in wireframe: its two side edges run from row 21 down to
+    // the cut at row 24; the cut itself, along the near plane, is no edge of the triangle.
+    const D3DMATRIX projection = NearPlaneAtTwo();
+    TestDevice device(kSize, kSize);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    device.BeginFrame();
+    device.Draw(D3DPT_TRIANGLELIST, FloorThroughTheEye());
+    device.EndFrame();
+    const Picture picture = device.Read();
+    EXPECT_EQ(RowsCoveredOutside(picture, 21, 24), 0);
+    EXPECT_NE(CountColor(picture, kRed), 0);  // the side edges
+    for (int x = 13; x <= 19; ++x) {
+        EXPECT_EQ(picture.At(x, 24), kBlack) << x;  // the cut
+    }
 }
 
 TEST(RasterWireframe, CulledTrianglesDrawNoEdges) {
