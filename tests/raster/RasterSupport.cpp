@@ -132,18 +132,34 @@ Picture TestDevice::Read() const {
     return picture;
 }
 
+namespace {
+
+bool DiffersByOneAtMost(std::uint32_t a, std::uint32_t b) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int difference = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (difference < -1 || difference > 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 ::testing::AssertionResult SamePicture(const Picture& actual, const Picture& expected, const std::string& name,
-                                       int* differingPixels) {
+                                       int toleratedRoundings) {
     if (actual.width != expected.width || actual.height != expected.height) {
         return ::testing::AssertionFailure() << name << ": size " << actual.width << "x" << actual.height
                                              << ", expected " << expected.width << "x" << expected.height;
     }
     Picture diff{actual.width, actual.height, std::vector<std::uint32_t>(actual.pixels.size(), 0)};
     int differing = 0;
+    int roundings = 0;
     std::ostringstream first;
     for (int y = 0; y < actual.height; ++y) {
         for (int x = 0; x < actual.width; ++x) {
             if (actual.At(x, y) != expected.At(x, y)) {
+                roundings += DiffersByOneAtMost(actual.At(x, y), expected.At(x, y)) ? 1 : 0;
                 diff.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(actual.width) +
                             static_cast<std::size_t>(x)] = 0xFFFFFF;
                 if (++differing <= 8) {
@@ -155,15 +171,13 @@ Picture TestDevice::Read() const {
             }
         }
     }
-    if (differingPixels != nullptr) {
-        *differingPixels = differing;
-    }
-    if (differing == 0) {
+    if (differing == 0 || (differing == roundings && roundings <= toleratedRoundings)) {
         return ::testing::AssertionSuccess();
     }
     WritePng(name + "_actual.png", actual);
     WritePng(name + "_diff.png", diff);
-    return ::testing::AssertionFailure() << name << ": " << differing << " pixels differ (written " << name
+    return ::testing::AssertionFailure() << name << ": " << differing << " pixels differ, " << roundings
+                                         << " of them by one (" << toleratedRoundings << " tolerated; written " << name
                                          << "_actual.png and " << name << "_diff.png)" << first.str();
 }
 

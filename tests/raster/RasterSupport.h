@@ -79,9 +79,10 @@ HWND FakeWindow();
 
 // Exact comparison of red, green and blue (the X byte is undefined). On a difference it writes
 // NAME_actual.png and NAME_diff.png (differing pixels white) into the working directory and
-// names the first differing pixels.
+// names the first differing pixels. Up to `toleratedRoundings` pixels may differ by one in some
+// channels (a value that falls on a rounding boundary); any other difference fails.
 ::testing::AssertionResult SamePicture(const Picture& actual, const Picture& expected, const std::string& name,
-                                       int* differingPixels = nullptr);
+                                       int toleratedRoundings = 0);
 
 // Pixels of `picture` equal to `color` (RGB).
 int CountColor(const Picture& picture, std::uint32_t color);
