@@ -288,9 +288,13 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, triangles));
 
     // 2. Vertex fetch and transform: world * view * projection, lighting.
-    pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
-                                transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
-                                renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
+    try {
+        pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
+                                    transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
+                                    renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;  // no room for the transformed vertices of a huge draw
+    }
 
     // 3. Each triangle in Direct3D's vertex order through clipping, setup and rasterization.
     const pipeline::RasterState state = CurrentRasterState();
