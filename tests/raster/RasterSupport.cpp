@@ -54,6 +54,35 @@ bool WritePng(const std::string& path, const Picture& picture) {
     return png_image_write_to_file(&image, path.c_str(), 0, opaque.data(), 0, nullptr) != 0;
 }
 
+namespace {
+
+// The picture a test read last, written out as SUITE.TEST_actual.png when the test fails.
+Picture& LastPictureRead() {
+    static Picture picture;
+    return picture;
+}
+
+class WriteLastPictureOfAFailedTest : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo& test) override {
+        Picture& picture = LastPictureRead();
+        if (test.result()->Failed() && !picture.pixels.empty()) {
+            std::string name = std::string(test.test_suite_name()) + "." + test.name();
+            for (char& c : name) {
+                c = (c == '/') ? '_' : c;
+            }
+            WritePng(name + "_actual.png", picture);
+        }
+        picture = {};
+    }
+};
+
+const bool kListenerInstalled = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new WriteLastPictureOfAFailedTest);
+    return true;
+}();
+
+}  // namespace
+
 HWND FakeWindow() {
     static int windowTag = 0;
     return reinterpret_cast<HWND>(&windowTag);
@@ -129,6 +158,7 @@ Picture TestDevice::Read() const {
     picture.width = image.width;
     picture.height = image.height;
     picture.pixels.assign(image.pixels, image.pixels + static_cast<std::size_t>(image.width) * image.height);
+    LastPictureRead() = picture;
     return picture;
 }
 

@@ -43,7 +43,8 @@ bool WritePng(const std::string& path, const Picture& picture);
 
 // A device as the viewer creates it (windowed, DISCARD, D16, software vertex processing) on a
 // width x height back buffer, with the viewer's start-up states unless told otherwise:
-// lighting off, no culling, depth on, flat shading, solid fill.
+// lighting off, no culling, depth on, flat shading, solid fill. When a test fails, the last
+// picture it read is written to SUITE.TEST_actual.png in the working directory.
 class TestDevice {
 public:
     TestDevice(int width, int height, bool viewerStartupStates = true);
