@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -266,6 +267,51 @@ TEST_F(CaptureTool, KeysAppearInTheTraceBeforeTheFrameWithTheirDeviceCalls) {
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 7),
               (std::vector<std::string>{"key F2 0x71", "SetRenderState 8 2 -> 0x00000000", "key Left 0x25",
                                         "key F7 0x76", "SetRenderState 7 0 -> 0x00000000", "frame 0 rotation 37"}));
+}
+
+// >>replaying a trace
+
+std::vector<std::string> CallsOnly(const std::vector<std::string>& lines) {
+    std::vector<std::string> calls;
+    for (const std::string& line : lines) {
+        if (line.rfind("key ", 0) != 0 && line.rfind("frame ", 0) != 0 && line != "replay") {
+            calls.push_back(line);
+        }
+    }
+    return calls;
+}
+
+TEST_F(CaptureTool, AReplayedTraceDrawsTheSameFrameWithTheSameCalls) {
+    const std::vector<std::string> state = {"--frame", "7", "--keys", "F2,F5,Left,PageUp,F7"};
+    std::vector<std::string> original = TraceLines("original.txt", state);
+    std::vector<std::string> replayed = TraceLines("replayed.txt", {"--replay", File("original.txt").string()});
+    EXPECT_EQ(CallsOnly(replayed), CallsOnly(original));
+    EXPECT_NE(std::find(replayed.begin(), replayed.end(), "replay"), replayed.end());
+
+    DecodedPng drawn = DecodePngFile(File("original.txt.png").string());
+    DecodedPng again = DecodePngFile(File("replayed.txt.png").string());
+    ASSERT_TRUE(drawn.error.empty() && again.error.empty()) << drawn.error << again.error;
+    EXPECT_EQ(again.pixels, drawn.pixels);
+    EXPECT_NE(drawn.pixels, Picture("first.png").pixels) << "the state must differ from the first frame's";
+}
+
+TEST_F(CaptureTool, AReplayNeedsAReadableWellFormedTraceAndNothingElse) {
+    ToolRun missing = Capture({"--replay", File("none.txt").string(), File("a.png").string()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("cannot read the trace"), std::string::npos) << missing.err;
+
+    std::ofstream(File("broken.txt")) << "# anemometer-capture trace 1\nBeginScene -> 0x00000000\nDrawPrimitive 6 0\n";
+    ToolRun broken = Capture({"--replay", File("broken.txt").string(), File("a.png").string()});
+    EXPECT_EQ(broken.exitCode, 2);
+    EXPECT_NE(broken.err.find("line 3"), std::string::npos) << broken.err;
+
+    std::ofstream(File("unmade.txt")) << "SetStreamSource 0 vb4 0 16 -> 0x00000000\n";
+    ToolRun unmade = Capture({"--replay", File("unmade.txt").string(), File("a.png").string()});
+    EXPECT_EQ(unmade.exitCode, 3);
+    EXPECT_NE(unmade.err.find("vb4 is used before it is made"), std::string::npos) << unmade.err;
+    EXPECT_FALSE(fs::exists(File("a.png")));
+
+    EXPECT_EQ(Capture({"--replay", File("unmade.txt").string(), "--keys", "F2", File("a.png").string()}).exitCode, 2);
 }
 
 }  // namespace

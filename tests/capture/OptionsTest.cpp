@@ -129,6 +129,17 @@ TEST(CaptureOptions, RefusesBadKeysNamingTheCulprit) {
     EXPECT_NE(Error({"--keys=", "a.png"}).find("unknown key"), std::string::npos);
 }
 
+TEST(CaptureOptions, AReplayTakesNoSceneOptions) {
+    EXPECT_EQ(Parsed({"--replay", "t.txt", "a.png"}).replayPath, "t.txt");
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--replay=t.txt", "--frame", "2", "a.png"},
+          {"--replay=t.txt", "--angle", "2", "a.png"},
+          {"--keys", "F2", "--replay", "t.txt", "a.png"}}) {
+        EXPECT_NE(Error(arguments).find("--replay draws the trace's own frame"), std::string::npos);
+    }
+    EXPECT_NE(Error({"--replay=", "a.png"}).find("empty"), std::string::npos);
+}
+
 TEST(CaptureOptions, RefusesATraceThatWouldOverwriteThePicture) {
     EXPECT_NE(Error({"--trace", "a.png", "a.png"}).find("same file"), std::string::npos);
 }

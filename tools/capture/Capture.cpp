@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "scene/Scene.h"
 #include "scene/SceneState.h"
 #include "tools/capture/Options.h"
 #include "tools/capture/PngWriter.h"
 #include "tools/capture/ReadBack.h"
+#include "tools/capture/Replay.h"
 #include "tools/capture/TraceDevice.h"
 
 namespace {
@@ -34,6 +36,21 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     if (options.help) {
         out << UsageText();
         return kExitOk;
+    }
+
+    // A trace to replay is read whole and checked before anything is made.
+    std::vector<TraceCall> replayCalls;
+    if (!options.replayPath.empty()) {
+        std::ifstream in(options.replayPath, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!in) {
+            return Usage(err, "cannot read the trace to replay, '" + options.replayPath + "'");
+        }
+        std::string parseError;
+        if (!ParseTrace(text.str(), replayCalls, parseError)) {
+            return Usage(err, "'" + options.replayPath + "': " + parseError);
+        }
     }
 
     std::ofstream trace;
@@ -80,13 +97,33 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         HandleKeyDown(CaptureWindow(), key.code, kKeyDownLParam);
     }
     if (trace.is_open()) {
-        trace << "frame " << options.frame << " rotation " << sceneState.rotationDegrees << '\n';
+        if (options.replayPath.empty()) {
+            trace << "frame " << options.frame << " rotation " << sceneState.rotationDegrees << '\n';
+        } else {
+            trace << "replay\n";
+        }
     }
 
+    // The captured frame: the scene's, or the replayed trace's.
     CapturedFrame frame;
-    const bool rendered = RenderCapturedFrame(frame, error);
+    bool replayed = true;
+    std::string replayError;
+    const bool captured = CaptureFrame(
+        [&] {
+            if (options.replayPath.empty()) {
+                RenderFrame();
+            } else {
+                replayed = ReplayTrace(replayCalls, sceneState.device, replayError);
+            }
+        },
+        frame, error);
     CloseCaptureDevice();
-    if (!rendered) {
+    if (!replayed) {
+        err << kProgram << ": the trace could not be replayed: " << replayError << "\n";
+        discardTrace();
+        return kExitDevice;
+    }
+    if (!captured) {
         err << kProgram << ": the frame could not be read back: " << error << "\n";
         discardTrace();
         return kExitDevice;

@@ -127,7 +127,7 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
             inlineValue = argument.substr(equals + 1);
         }
         const bool known = name == "--frame" || name == "--angle" || name == "--keys" || name == "--trace" ||
-                           name == "-o" || name == "--output";
+                           name == "--replay" || name == "-o" || name == "--output";
         if (!known) {
             return Fail("unknown option '" + argument + "'");
         }
@@ -165,6 +165,11 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
                 }
                 start = comma + 1;
             }
+        } else if (name == "--replay") {
+            if (value->empty()) {
+                return Fail("the path of the trace to replay is empty");
+            }
+            options.replayPath = *value;
         } else if (name == "--trace") {
             if (value->empty()) {
                 return Fail("the trace path is empty");
@@ -186,6 +191,9 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
     }
     if (frameGiven && options.angle) {
         return Fail("--frame and --angle cannot be used together");
+    }
+    if (!options.replayPath.empty() && (frameGiven || options.angle || !options.keys.empty())) {
+        return Fail("--replay draws the trace's own frame; it takes no --frame, --angle or --keys");
     }
     if (options.outputPath.empty()) {
         return Fail("no output path given");
@@ -216,9 +224,12 @@ Options:
   --trace FILE        write every device call of the key presses and of the captured frame,
                       with every uploaded vertex, one line per call (the format is described
                       in tools/capture/README.md)
+  --replay FILE       draw the frame by making the device calls of a trace written by --trace
+                      again, instead of running the scene
   -h, --help          show this text
 
-Exit codes: 0 written; 2 bad arguments; 3 the window or the device could not be made or
-the frame not read back; 4 the PNG or the trace could not be written.
+Exit codes: 0 written; 2 bad arguments, or a trace to replay that cannot be read; 3 the
+window or the device could not be made, or the frame not drawn or read back; 4 the PNG or
+the trace could not be written.
 )";
 }

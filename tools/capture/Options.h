@@ -10,8 +10,8 @@
 // Process exit codes of anemometer-capture.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,   // bad or missing arguments
-    kExitDevice = 3,  // the window or the device could not be made, or the frame not read back
+    kExitUsage = 2,   // bad or missing arguments, or a trace to replay that cannot be read
+    kExitDevice = 3,  // the window or the device could not be made, the frame not drawn or not read back
     kExitWrite = 4,   // the PNG or the trace file could not be written
 };
 
@@ -28,6 +28,7 @@ struct CaptureOptions {
     std::vector<KeyPress> keys;  // delivered in order, after the earlier frames, before the captured one
     std::string outputPath;      // the PNG
     std::string tracePath;       // empty: no trace
+    std::string replayPath;      // when set, the frame is made of this trace's calls instead of the scene's
 };
 
 // Either options or the reason they could not be read.

@@ -4,6 +4,7 @@
 // device, ReadBackWindows.cpp for the real runtime.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "device/Win32Api.h"
@@ -16,9 +17,10 @@ bool OpenCaptureDevice(std::string& error);
 // The window the device was made for; key messages are sent to it.
 HWND CaptureWindow();
 
-// Draws one frame with RenderFrame and gives back the image it drew, as it stood when the frame
-// was presented. False, with the reason, when it cannot be read.
-bool RenderCapturedFrame(CapturedFrame& frame, std::string& error);
+// Runs drawFrame, which draws one frame on sceneState.device and presents it once (RenderFrame,
+// or a replayed trace), and gives back the image as it stood when it was presented. False, with
+// the reason, when it cannot be read.
+bool CaptureFrame(const std::function<void()>& drawFrame, CapturedFrame& frame, std::string& error);
 
 // Releases the device, the Direct3D object and the window.
 void CloseCaptureDevice();

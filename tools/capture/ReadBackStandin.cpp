@@ -13,7 +13,6 @@
 
 #include "device/Device.h"
 #include "platform/d3d9/Standin.h"
-#include "scene/Scene.h"
 #include "scene/SceneState.h"
 #include "tools/capture/ReadBack.h"
 
@@ -68,10 +67,10 @@ HWND CaptureWindow() {
     return captureWindow;
 }
 
-bool RenderCapturedFrame(CapturedFrame& frame, std::string& error) {
+bool CaptureFrame(const std::function<void()>& drawFrame, CapturedFrame& frame, std::string& error) {
     CopyingPresenter presenter;
     standin::SetPresenter(&presenter);
-    RenderFrame();
+    drawFrame();
     standin::SetPresenter(nullptr);
     if (presenter.presented != 1 || presenter.frame.pixels.empty()) {
         error = "the device presented " + std::to_string(presenter.presented) + " frames instead of one";

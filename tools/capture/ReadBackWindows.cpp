@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "device/D3D9Api.h"
-#include "scene/Scene.h"
 #include "scene/SceneState.h"
 #include "tools/capture/ReadBack.h"
 
@@ -120,8 +119,8 @@ HWND CaptureWindow() {
     return captureWindow;
 }
 
-bool RenderCapturedFrame(CapturedFrame& frame, std::string& error) {
-    RenderFrame();
+bool CaptureFrame(const std::function<void()>& drawFrame, CapturedFrame& frame, std::string& error) {
+    drawFrame();
 
     IDirect3DDevice9* device = sceneState.device;
     IDirect3DSurface9* backBuffer = nullptr;

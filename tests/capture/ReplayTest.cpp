@@ -1,0 +1,85 @@
+// Reading a trace back: which lines become which calls, and which lines are refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tools/capture/Replay.h"
+
+namespace {
+
+std::vector<TraceCall> Parsed(const std::string& text) {
+    std::vector<TraceCall> calls;
+    std::string error;
+    EXPECT_TRUE(ParseTrace(text, calls, error)) << error;
+    return calls;
+}
+
+std::string Refusal(const std::string& text) {
+    std::vector<TraceCall> calls;
+    std::string error;
+    EXPECT_FALSE(ParseTrace(text, calls, error)) << text;
+    return error;
+}
+
+TEST(TraceReplay, ReadsEveryKindOfCallWithItsArguments) {
+    const std::vector<TraceCall> calls = Parsed(
+        "# anemometer-capture trace 1\n"
+        "key F2 0x71\n"
+        "SetRenderState 8 2 -> 0x00000000\n"
+        "frame 0 rotation 0\n"
+        "Clear 2 [0,0,10,20;-5,6,7,8] 0x00000002 0xff000000 0.5 3 -> 0x00000000\n"
+        "SetTransform 256 1 0 0 0 0 1 0 0 0 0 1 0 0 -5 0 1 -> 0x00000000\n"
+        "CreateVertexBuffer 32 0x00000000 0x00000042 1 null -> 0x00000000 vb3\n"
+        "vb3.Lock 0 0 0x00000000 -> 0x00000000\n"
+        "vertex vb3 1 0.100000001 -0 1e+20 0x00ff0000\n"
+        "vb3.Unlock -> 0x00000000\n"
+        "SetStreamSource 0 vb3 0 16 -> 0x00000000\n"
+        "DrawPrimitive 6 0 1 -> 0x00000000\n"
+        "vb3.Release\n"
+        "GetRenderState 8 -> 0x00000000 2\n"
+        "Present null null null null -> 0x00000000\n"
+        "Release\n"
+        "end\n");
+    ASSERT_EQ(calls.size(), 11u);
+    EXPECT_EQ(calls[0].kind, TraceCall::Kind::SetRenderState);
+    EXPECT_EQ(calls[0].numbers, (std::vector<std::uint32_t>{8, 2}));
+    EXPECT_EQ(calls[0].line, 3);
+
+    const TraceCall& clear = calls[1];
+    EXPECT_EQ(clear.kind, TraceCall::Kind::Clear);
+    EXPECT_EQ(clear.numbers, (std::vector<std::uint32_t>{2, 2, 0xFF000000u, 3}));
+    EXPECT_EQ(clear.floats, std::vector<float>{0.5f});
+    ASSERT_EQ(clear.rects.size(), 2u);
+    EXPECT_EQ(clear.rects[1].x1, -5);
+    EXPECT_EQ(clear.rects[0].y2, 20);
+
+    EXPECT_EQ(calls[2].floats.size(), 16u);
+    EXPECT_EQ(calls[2].floats[13], -5.0f);
+    EXPECT_EQ(calls[3].kind, TraceCall::Kind::CreateVertexBuffer);
+    EXPECT_EQ(calls[3].buffer, 3);
+    EXPECT_EQ(calls[3].numbers, (std::vector<std::uint32_t>{32, 0, 0x42, 1}));
+
+    const TraceCall& vertex = calls[5];
+    EXPECT_EQ(vertex.kind, TraceCall::Kind::Vertex);
+    EXPECT_EQ(vertex.numbers, (std::vector<std::uint32_t>{1, 0x00FF0000u}));
+    EXPECT_EQ(vertex.floats, (std::vector<float>{0.1f, -0.0f, 1e20f}));
+    EXPECT_TRUE(std::signbit(vertex.floats[1]));
+
+    EXPECT_EQ(calls[7].kind, TraceCall::Kind::SetStreamSource);
+    EXPECT_EQ(calls[7].buffer, 3);
+    EXPECT_EQ(calls[8].numbers, (std::vector<std::uint32_t>{6, 0, 1}));
+    EXPECT_EQ(calls[9].kind, TraceCall::Kind::ReleaseBuffer);
+    EXPECT_EQ(calls[10].kind, TraceCall::Kind::Present);
+}
+
+TEST(TraceReplay, RefusesMalformedLinesNamingTheLine) {
+    EXPECT_NE(Refusal("BeginScene -> 0x00000000\nDrawPrimitive 6 0 -> 0x00000000\n").find("line 2"), std::string::npos);
+    for (const char* line : {"Draw 6 0 1 -> 0x00000000", "SetRenderState 8 two -> 0x00000000",
+                             "SetTransform 2 1 0 0 -> 0x00000000", "vertex vb0 1 0 0 0 0x0", "vertex vbx 1 0 0 0 0x0",
+                             "vertex vb1 1 0 0 0x0", "vb2.Paint", "Clear 1 [0,0,1] 0x1 0x0 1 0 -> 0x00000000",
+                             "Clear 2 [0,0,1,1] 0x1 0x0 1 0 -> 0x00000000", "SetFVF 0x42 ->", "bytes vb1 0 00ff"}) {
+        EXPECT_FALSE(Refusal(std::string(line) + "\n").empty()) << line;
+    }
+}
+
+}  // namespace
