@@ -11,6 +11,11 @@
 //
 // Coordinates follow Direct3D 9: screen origin at the top-left, x right, y down, and the centre
 // of pixel (i, j) at the integer point (i, j) ("Rasterization Rules (Direct3D 9)").
+//
+// Where Direct3D 9 leaves a rule or the arithmetic to the driver, this device follows the
+// Direct3D 9 that drew the reference pictures the tests compare against (Wine's, on a GL
+// rasterizer), called "the reference implementation" in the comments: its single-precision
+// attribute setup (Setup.cpp, Raster.cpp) and its line ties (Wireframe.cpp).
 #pragma once
 
 #include <array>
