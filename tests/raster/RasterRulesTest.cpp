@@ -245,12 +245,13 @@ TEST(RasterGouraud, MidpointsOfAnAffineGradient) {
                  AtScreen(kSize, kSize, 0, 32, 0x000000), AtScreen(kSize, kSize, 16, 32, 0x0000FF)});
     device.EndFrame();
     const Picture picture = device.Read();
-    // 255 * x / 16: 63.75 rounds to 64, 127.5 (to within rounding of the interpolation) to 127
-    // or 128, 191.25 to 191; truncation would give 63 and 191, so 4 tells the two apart.
+    // 255 * x / 16, rounded to nearest: 63.75 -> 64 and 15.94 -> 16 (truncation: 63 and 15),
+    // 191.25 -> 191 (rounding up: 192).
     EXPECT_EQ(picture.At(4, 10), 64u);
     EXPECT_EQ(picture.At(12, 20), 191u);
-    EXPECT_EQ(picture.At(1, 5), 16u);  // 15.94
+    EXPECT_EQ(picture.At(1, 5), 16u);
     EXPECT_EQ(picture.At(0, 5), 0u);
+    EXPECT_EQ(picture.At(16, 5), kBlack);  // the right edge (x = 16) is not drawn
 }
 
 TEST(RasterGouraud, ColourIsPerspectiveCorrect) {
