@@ -4,12 +4,7 @@
 #include "device/D3D9Api.h"
 #include "scene/SceneState.h"
 
-void InitDevice(HWND window) {
-    sceneState.direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (sceneState.direct3d == nullptr) {
-        return;
-    }
-
+D3DPRESENT_PARAMETERS ViewerPresentParameters(HWND window) {
     D3DPRESENT_PARAMETERS d3dpp{};
     d3dpp.BackBufferWidth = 800;
     d3dpp.BackBufferHeight = 600;
@@ -25,7 +20,24 @@ void InitDevice(HWND window) {
     d3dpp.Flags = 0;
     d3dpp.FullScreen_RefreshRateInHz = 0;
     d3dpp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+    return d3dpp;
+}
 
+void SetStartUpRenderStates(IDirect3DDevice9* device) {
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+}
+
+void InitDevice(HWND window) {
+    sceneState.direct3d = Direct3DCreate9(D3D_SDK_VERSION);
+    if (sceneState.direct3d == nullptr) {
+        return;
+    }
+
+    D3DPRESENT_PARAMETERS d3dpp = ViewerPresentParameters(window);
     IDirect3DDevice9* device = nullptr;
     if (FAILED(sceneState.direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
                                                  D3DCREATE_SOFTWARE_VERTEXPROCESSING, &d3dpp, &device)) ||
@@ -36,12 +48,7 @@ void InitDevice(HWND window) {
         return;
     }
     sceneState.device = device;
-
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
-    device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    SetStartUpRenderStates(device);
 }
 
 void ReleaseDevice() {

@@ -13,14 +13,13 @@
 #include <cstring>
 
 #include "device/D3D9Api.h"
+#include "device/Device.h"
 #include "scene/SceneState.h"
 #include "tools/capture/ReadBack.h"
 
 namespace {
 
 constexpr char kWindowClassName[] = "AnemometerCaptureWindow";
-constexpr UINT kBackBufferWidth = 800;
-constexpr UINT kBackBufferHeight = 600;
 
 HWND captureWindow = nullptr;
 HINSTANCE captureInstance = nullptr;
@@ -79,22 +78,8 @@ bool OpenCaptureDevice(std::string& error) {
     }
 
     // InitDevice's presentation parameters, but with a back buffer that survives Present.
-    D3DPRESENT_PARAMETERS parameters;
-    std::memset(&parameters, 0, sizeof parameters);
-    parameters.BackBufferWidth = kBackBufferWidth;
-    parameters.BackBufferHeight = kBackBufferHeight;
-    parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
-    parameters.BackBufferCount = 0;
-    parameters.MultiSampleType = D3DMULTISAMPLE_NONE;
-    parameters.MultiSampleQuality = 0;
+    D3DPRESENT_PARAMETERS parameters = ViewerPresentParameters(captureWindow);
     parameters.SwapEffect = D3DSWAPEFFECT_COPY;
-    parameters.hDeviceWindow = captureWindow;
-    parameters.Windowed = TRUE;
-    parameters.EnableAutoDepthStencil = TRUE;
-    parameters.AutoDepthStencilFormat = D3DFMT_D16;
-    parameters.Flags = 0;
-    parameters.FullScreen_RefreshRateInHz = 0;
-    parameters.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
 
     const HRESULT hr =
         sceneState.direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, captureWindow,
@@ -106,12 +91,7 @@ bool OpenCaptureDevice(std::string& error) {
         return false;
     }
 
-    // InitDevice's start-up render states, in its order.
-    sceneState.device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    sceneState.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    sceneState.device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
-    sceneState.device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-    sceneState.device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    SetStartUpRenderStates(sceneState.device);
     return true;
 }
 
