@@ -1,4 +1,5 @@
-// Primitive assembly: which vertices form triangle i of a list, strip or fan, in the order
+// Primitive assembly: which vertices form line i of a list or strip (2i, 2i+1 or i, i+1) and
+// triangle i of a list, strip or fan, in the order
 // Direct3D 9 hands them to the rasterizer. The order decides both the winding that culling
 // judges and the provoking vertex that flat shading takes its colour from (always the first of
 // the three here):
@@ -60,6 +61,17 @@ std::uint32_t PrimitivesThatFit(D3DPRIMITIVETYPE type, std::uint32_t primitiveCo
             break;
     }
     return fit < primitiveCount ? static_cast<std::uint32_t>(fit) : primitiveCount;
+}
+
+bool IsLineType(D3DPRIMITIVETYPE type) {
+    return type == D3DPT_LINELIST || type == D3DPT_LINESTRIP;
+}
+
+std::array<std::uint32_t, 2> AssembleLine(D3DPRIMITIVETYPE type, std::uint32_t line) {
+    if (type == D3DPT_LINESTRIP) {
+        return {line, line + 1};
+    }
+    return {2 * line, 2 * line + 1};
 }
 
 TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle) {

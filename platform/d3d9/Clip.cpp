@@ -1,11 +1,9 @@
-// Clipping. Direct3D 9's clip volume is -w <= x <= w, -w <= y <= w, 0 <= z <= w ("Viewports and
-// Clipping (Direct3D 9)"). Near (z >= 0) and far (z <= w) are clipped for real, so nothing is
-// ever divided by the w of a vertex behind the eye and a triangle crossing the near plane is
-// cut, never wrapped around. In x and y the pipeline behaves like hardware with a guard band:
-// triangles are clipped only at |x|, |y| <= kGuardBand * w, far outside the viewport, and the
-// rasterizer scissors to the viewport; the visible result is that of exact clipping, and the
-// guard band bounds every screen coordinate so that the fixed-point edge functions cannot
-// overflow.
+// Clipping of triangles, line segments and points. Direct3D 9's clip volume is -w <= x <= w, -w <= y <= w, 0 <= z <= w
+// ("Viewports and Clipping (Direct3D 9)"). Near (z >= 0) and far (z <= w) are clipped for real, so nothing is ever
+// divided by the w of a vertex behind the eye and a triangle crossing the near plane is cut, never wrapped around. In x
+// and y the pipeline behaves like hardware with a guard band: triangles are clipped only at |x|, |y| <= kGuardBand * w,
+// far outside the viewport, and the rasterizer scissors to the viewport; the visible result is that of exact clipping,
+// and the guard band bounds every screen coordinate so that the fixed-point edge functions cannot overflow.
 //
 // New vertices interpolate position and colour linearly in clip space, which keeps Gouraud
 // colours equal to the unclipped perspective-correct interpolation. Each polygon edge remembers
@@ -49,42 +47,50 @@ double Lerp(double a, double b, double t) {
     return a + (b - a) * t;
 }
 
-// The point where the edge from `inside` to `outside` meets the plane. Always interpolating from
-// the inside end makes an edge shared by two triangles produce the same point for both. The
-// coordinate that the plane fixes is set exactly: with vertices far away the interpolation
-// alone loses it to cancellation.
-ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, const ClipVertex& outside,
-                     double dOutside) {
-    const double t = dInside / (dInside - dOutside);
+ClipVertex Interpolate(const ClipVertex& a, const ClipVertex& b, double t) {
     ClipVertex v;
-    v.x = Lerp(inside.x, outside.x, t);
-    v.y = Lerp(inside.y, outside.y, t);
-    v.z = Lerp(inside.z, outside.z, t);
-    v.w = Lerp(inside.w, outside.w, t);
-    v.color.r = Lerp(inside.color.r, outside.color.r, t);
-    v.color.g = Lerp(inside.color.g, outside.color.g, t);
-    v.color.b = Lerp(inside.color.b, outside.color.b, t);
-    v.color.a = Lerp(inside.color.a, outside.color.a, t);
+    v.x = Lerp(a.x, b.x, t);
+    v.y = Lerp(a.y, b.y, t);
+    v.z = Lerp(a.z, b.z, t);
+    v.w = Lerp(a.w, b.w, t);
+    v.color.r = Lerp(a.color.r, b.color.r, t);
+    v.color.g = Lerp(a.color.g, b.color.g, t);
+    v.color.b = Lerp(a.color.b, b.color.b, t);
+    v.color.a = Lerp(a.color.a, b.color.a, t);
+    return v;
+}
+
+// Sets the coordinate that `plane` fixes on a point computed to lie on it: with vertices far
+// away the interpolation alone loses it to cancellation.
+void SnapToPlane(ClipVertex* v, Plane plane) {
     switch (plane) {
         case Plane::Near:
-            v.z = 0;
+            v->z = 0;
             break;
         case Plane::Far:
-            v.z = v.w;
+            v->z = v->w;
             break;
         case Plane::Left:
-            v.x = -kGuardBand * v.w;
+            v->x = -kGuardBand * v->w;
             break;
         case Plane::Right:
-            v.x = kGuardBand * v.w;
+            v->x = kGuardBand * v->w;
             break;
         case Plane::Bottom:
-            v.y = -kGuardBand * v.w;
+            v->y = -kGuardBand * v->w;
             break;
         case Plane::Top:
-            v.y = kGuardBand * v.w;
+            v->y = kGuardBand * v->w;
             break;
     }
+}
+
+// The point where the edge from `inside` to `outside` meets the plane. Always interpolating from
+// the inside end makes an edge shared by two triangles produce the same point for both.
+ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, const ClipVertex& outside,
+                     double dOutside) {
+    ClipVertex v = Interpolate(inside, outside, dInside / (dInside - dOutside));
+    SnapToPlane(&v, plane);
     return v;
 }
 
@@ -155,6 +161,67 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
         std::swap(current, next);
     }
     *out = *current;
+    return true;
+}
+
+bool ClipSegment(const ClipVertex& a, const ClipVertex& b, ClippedPolygon* out) {
+    if (!IsFinite(a) || !IsFinite(b)) {
+        return false;
+    }
+    // Parametric clipping: the part of a + t (b - a) with tEnter <= t <= tLeave is inside
+    // every plane.
+    double tEnter = 0;
+    double tLeave = 1;
+    Plane enterPlane = Plane::Near;
+    Plane leavePlane = Plane::Near;
+    for (Plane plane : kPlanes) {
+        const double dA = Distance(a, plane);
+        const double dB = Distance(b, plane);
+        if (dA < 0 && dB < 0) {
+            return false;
+        }
+        if (dA < 0 && dA / (dA - dB) > tEnter) {
+            tEnter = dA / (dA - dB);
+            enterPlane = plane;
+        } else if (dB < 0 && dA / (dA - dB) < tLeave) {
+            tLeave = dA / (dA - dB);
+            leavePlane = plane;
+        }
+    }
+    if (tEnter > tLeave) {
+        return false;
+    }
+    out->count = 2;
+    out->vertices[0] = a;
+    out->vertices[1] = b;
+    if (tEnter > 0) {
+        out->vertices[0] = Interpolate(a, b, tEnter);
+        SnapToPlane(&out->vertices[0], enterPlane);
+    }
+    if (tLeave < 1) {
+        out->vertices[1] = Interpolate(a, b, tLeave);
+        SnapToPlane(&out->vertices[1], leavePlane);
+    }
+    out->isOriginalVertex[0] = tEnter == 0;
+    out->isOriginalVertex[1] = tLeave == 1;
+    out->edgeToNextIsOriginal[0] = true;
+    out->edgeToNextIsOriginal[1] = false;
+    return true;
+}
+
+bool ClipPoint(const ClipVertex& a, ClippedPolygon* out) {
+    if (!IsFinite(a)) {
+        return false;
+    }
+    for (Plane plane : kPlanes) {
+        if (Distance(a, plane) < 0) {
+            return false;  // a point outside the clip volume is not drawn
+        }
+    }
+    out->count = 1;
+    out->vertices[0] = a;
+    out->isOriginalVertex[0] = true;
+    out->edgeToNextIsOriginal[0] = false;
     return true;
 }
 

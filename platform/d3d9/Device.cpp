@@ -268,11 +268,13 @@ pipeline::RenderTarget Device::Target() {
 
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, UINT primitiveCount) {
     // Drawing happens inside a scene, from stream 0, with an FVF whose vertex size is the
-    // stream's stride, and not while the buffer is locked. Only triangle primitives are drawn.
+    // stream's stride, and not while the buffer is locked.
     pipeline::VertexLayout layout;
     const StreamBinding& stream = streams_[0];
-    if (!inScene_ || !pipeline::IsTriangleType(primitiveType) || !pipeline::DescribeFvf(fvf_, &layout) ||
-        stream.buffer == nullptr || stream.stride != layout.stride || stream.buffer->IsLocked()) {
+    const bool knownType = primitiveType == D3DPT_POINTLIST || pipeline::IsLineType(primitiveType) ||
+                           pipeline::IsTriangleType(primitiveType);
+    if (!inScene_ || !knownType || !pipeline::DescribeFvf(fvf_, &layout) || stream.buffer == nullptr ||
+        stream.stride != layout.stride || stream.buffer->IsLocked()) {
         return D3DERR_INVALIDCALL;
     }
 
@@ -281,11 +283,11 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     const std::vector<std::uint8_t>& bytes = stream.buffer->Bytes();
     const std::uint64_t firstByte = std::uint64_t{stream.offset} + std::uint64_t{startVertex} * stream.stride;
     const std::uint64_t availableVertices = firstByte < bytes.size() ? (bytes.size() - firstByte) / stream.stride : 0;
-    const std::uint32_t triangles = pipeline::PrimitivesThatFit(primitiveType, primitiveCount, availableVertices);
-    if (triangles == 0) {
+    const std::uint32_t primitives = pipeline::PrimitivesThatFit(primitiveType, primitiveCount, availableVertices);
+    if (primitives == 0) {
         return D3D_OK;
     }
-    const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, triangles));
+    const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, primitives));
 
     // 2. Vertex fetch and transform: world * view * projection, lighting.
     try {
@@ -296,15 +298,50 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
         return E_OUTOFMEMORY;  // no room for the transformed vertices of a huge draw
     }
 
-    // 3. Each triangle in Direct3D's vertex order through clipping, setup and rasterization.
+    // 3. Each primitive in Direct3D's vertex order through clipping, setup and rasterization.
     const pipeline::RasterState state = CurrentRasterState();
     pipeline::RenderTarget target = Target();
-    for (std::uint32_t i = 0; i < triangles; ++i) {
-        const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
-        DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]], state,
-                     target);
+    for (std::uint32_t i = 0; i < primitives; ++i) {
+        if (pipeline::IsTriangleType(primitiveType)) {
+            const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
+            DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
+                         state, target);
+        } else if (pipeline::IsLineType(primitiveType)) {
+            const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
+            DrawLine(clipVertices_[line[0]], clipVertices_[line[1]], state, target);
+        } else {
+            DrawPoint(clipVertices_[i], state, target);
+        }
     }
     return D3D_OK;
+}
+
+void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
+                      const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
+    // Clip, divide by w and map; lines are not culled and take no fill mode. Flat lines have
+    // their first vertex's colour.
+    pipeline::ClippedPolygon clipped;
+    pipeline::ScreenPolygon screen;
+    if (!pipeline::ClipSegment(v0, v1, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+        return;
+    }
+    pipeline::Shading shading;
+    shading.flat = state.shadeMode == D3DSHADE_FLAT;
+    shading.flatColor = pipeline::PackColor(v0.color);
+    pipeline::RasterizeSegment(screen, shading, state, target, renderStates_[D3DRS_LASTPIXEL] != FALSE);
+}
+
+void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
+                       pipeline::RenderTarget& target) const {
+    // A point inside the clip volume is one pixel (D3DRS_POINTSIZE is not honoured: always 1).
+    pipeline::ClippedPolygon clipped;
+    pipeline::ScreenPolygon screen;
+    if (!pipeline::ClipPoint(v, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+        return;
+    }
+    pipeline::Shading shading;
+    shading.flatColor = pipeline::PackColor(v.color);
+    pipeline::RasterizePoints(screen, shading, state, target);
 }
 
 void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,

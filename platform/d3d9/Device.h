@@ -122,6 +122,10 @@ private:
     pipeline::RenderTarget Target();
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
+    void DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::RasterState& state,
+                  pipeline::RenderTarget& target) const;
+    void DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
+                   pipeline::RenderTarget& target) const;
 
     ULONG references_ = 1;
     Direct3D* direct3d_;

@@ -1,12 +1,12 @@
 // The software Direct3D 9 fixed-function pipeline, stage by stage. Device::DrawPrimitive runs
 // the stages in this order; each stage has a file of its own:
 //
-//   Assembly.cpp   which vertices make triangle i of a list, strip or fan, and how many fit
+//   Assembly.cpp   which vertices make primitive i of a list, strip or fan, and how many fit
 //   Transform.cpp  vertex fetch, world * view * projection, lighting
-//   Clip.cpp       cut each triangle to the clip volume (near and far for real, x/y at a guard band)
+//   Clip.cpp       cut each primitive to the clip volume (near and far for real, x/y at a guard band)
 //   Setup.cpp      divide by w, map to the viewport, snap to the sub-pixel grid, cull by winding
 //   Raster.cpp     solid fill with the top-left rule, flat or Gouraud colour
-//   Wireframe.cpp  the edges of each surviving triangle as lines; point fill
+//   Wireframe.cpp  lines (line primitives, wireframe edges) and points
 //   Depth.cpp      16-bit depth test and write, colour write
 //
 // Coordinates follow Direct3D 9: screen origin at the top-left, x right, y down, and the centre
@@ -75,11 +75,14 @@ struct TriangleIndices {
 };
 
 bool IsTriangleType(D3DPRIMITIVETYPE type);
+bool IsLineType(D3DPRIMITIVETYPE type);
 // Vertices that `primitiveCount` primitives of `type` read.
 std::uint64_t VerticesForPrimitives(D3DPRIMITIVETYPE type, std::uint64_t primitiveCount);
 // How many of `primitiveCount` primitives are complete within `availableVertices` vertices.
 std::uint32_t PrimitivesThatFit(D3DPRIMITIVETYPE type, std::uint32_t primitiveCount, std::uint64_t availableVertices);
 TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle);
+// Line i of a list (2i, 2i+1) or a strip (i, i+1); the first vertex is the provoking one.
+std::array<std::uint32_t, 2> AssembleLine(D3DPRIMITIVETYPE type, std::uint32_t line);
 
 // >>transform (Transform.cpp)
 
@@ -115,6 +118,10 @@ struct ClippedPolygon {
 // Clips the triangle (a, b, c) against 0 <= z <= w and the guard band |x|, |y| <= kGuardBand * w.
 // Returns false when nothing is left or when a coordinate is not finite.
 bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, ClippedPolygon* out);
+// The same for a line segment (a two-vertex polygon) and for a point (one vertex, kept only
+// when inside).
+bool ClipSegment(const ClipVertex& a, const ClipVertex& b, ClippedPolygon* out);
+bool ClipPoint(const ClipVertex& a, ClippedPolygon* out);
 
 // >>setup (Setup.cpp)
 
@@ -167,6 +174,10 @@ void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, co
                         RenderTarget& target);
 void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                      RenderTarget& target);
+// A line primitive: the segment of a two-vertex polygon; with `lastPixel` (D3DRS_LASTPIXEL, on by
+// default) the pixel of its end point is drawn too.
+void RasterizeSegment(const ScreenPolygon& segment, const Shading& shading, const RasterState& state,
+                      RenderTarget& target, bool lastPixel);
 
 // Float colour to X8R8G8B8: each channel clamped to 0..1, byte = floor(c * 255 + 0.5).
 std::uint32_t PackColor(const Color& color);

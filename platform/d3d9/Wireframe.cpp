@@ -1,4 +1,5 @@
-// D3DFILL_WIREFRAME and D3DFILL_POINT. Fill modes apply after clipping and culling: every
+// Line primitives, and the D3DFILL_WIREFRAME and D3DFILL_POINT fill modes of triangles. Fill
+// modes apply after clipping and culling: every
 // triangle that survives draws its three edges (so an edge shared inside a strip or fan is drawn
 // twice, by each triangle in turn), except edges that clipping created along a clip plane. In
 // flat mode every edge takes the triangle's provoking colour; in Gouraud mode the colour is
@@ -193,6 +194,30 @@ void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, co
             DrawLine(polygon.vertices[k], polygon.vertices[(k + 1) % polygon.count], shading, state, target);
         }
     }
+}
+
+void RasterizeSegment(const ScreenPolygon& segment, const Shading& shading, const RasterState& state,
+                      RenderTarget& target, bool lastPixel) {
+    const ScreenVertex& start = segment.vertices[0];
+    const ScreenVertex& end = segment.vertices[1];
+    DrawLine(start, end, shading, state, target);
+    // D3DRS_LASTPIXEL: the end point's own pixel, which the diamond-exit rule leaves to the next
+    // line of a strip, is drawn as well: the pixel whose square contains the end point. An end
+    // made by clipping is no end of the line and gets no last pixel.
+    if (!lastPixel || !segment.isOriginalVertex[1]) {
+        return;
+    }
+    const std::int64_t half = kSubPixelOne / 2;
+    const std::int64_t x = -((-(end.x - half)) >> kSubPixelBits);  // ceil((x - 1/2) / 256)
+    const std::int64_t y = -((-(end.y - half)) >> kSubPixelBits);
+    const D3DVIEWPORT9& vp = target.viewport;
+    if (x < std::max<std::int64_t>(vp.X, 0) || y < std::max<std::int64_t>(vp.Y, 0) ||
+        x >= std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) ||
+        y >= std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height)) {
+        return;
+    }
+    const std::uint32_t color = shading.flat ? shading.flatColor : PackColor(end.color);
+    WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), end.z, color);
 }
 
 void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,

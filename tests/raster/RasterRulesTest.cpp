@@ -440,6 +440,80 @@ TEST(RasterWireframe, CulledTrianglesDrawNoEdges) {
     EXPECT_EQ(CountColor(device.Read(), kWhite), 0);
 }
 
+// >>line and point primitives
+
+TEST(RasterLines, LineListCoversItsColumnsAndTheLastPixelOnlyWithLastPixel) {
+    for (DWORD lastPixel : {FALSE, TRUE}) {
+        TestDevice device(kSize, kSize);
+        device->SetRenderState(D3DRS_LASTPIXEL, lastPixel);
+        device.BeginFrame();
+        // From pixel centre (4, 10) to pixel centre (20, 10), and a steep one from (26, 2) to (28, 30).
+        device.Draw(D3DPT_LINELIST,
+                    {AtScreen(kSize, kSize, 4, 10, 0xFFFFFF), AtScreen(kSize, kSize, 20, 10, 0xFFFFFF),
+                     AtScreen(kSize, kSize, 26, 2, 0xFF0000), AtScreen(kSize, kSize, 28, 30, 0xFF0000)},
+                    2);
+        device.EndFrame();
+        const Picture picture = device.Read();
+        PixelSet expected;
+        for (int x = 4; x <= (lastPixel ? 20 : 19); ++x) {
+            expected.insert({x, 10});
+        }
+        EXPECT_EQ(PixelsOf(picture, kWhite), expected) << "last pixel " << lastPixel;
+        // The steep line has one pixel in each row it crosses.
+        EXPECT_EQ(CountColor(picture, kRed), lastPixel ? 29 : 28);
+        for (int y = 2; y < 30; ++y) {
+            EXPECT_TRUE(picture.At(26, y) == kRed || picture.At(27, y) == kRed || picture.At(28, y) == kRed) << y;
+        }
+    }
+}
+
+TEST(RasterLines, FlatStripSegmentsTakeTheirFirstVertexColour) {
+    TestDevice device(kSize, kSize);
+    device.BeginFrame();
+    device.Draw(D3DPT_LINESTRIP,
+                {AtScreen(kSize, kSize, 4, 4, 0xFF0000), AtScreen(kSize, kSize, 28, 4, 0x0000FF),
+                 AtScreen(kSize, kSize, 28, 28, 0x00FF00)},
+                2);
+    device.EndFrame();
+    const Picture picture = device.Read();
+    EXPECT_EQ(picture.At(16, 4), kRed);
+    EXPECT_EQ(picture.At(28, 16), 0x0000FFu);
+    EXPECT_EQ(CountColor(picture, 0x00FF00), 0);
+}
+
+TEST(RasterLines, ALineThroughTheNearPlaneIsCut) {
+    // Along the floor of the near-plane test, from behind the eye to z = 3: visible between the
+    // far end (row 21.3) and the near plane (row 24).
+    const D3DMATRIX projection = NearPlaneAtTwo();
+    TestDevice device(kSize, kSize);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    device.BeginFrame();
+    device.Draw(D3DPT_LINELIST, {{0, -1, -1, 0xFFFFFF}, {0, -1, 3, 0xFFFFFF}}, 1);
+    device.EndFrame();
+    const Picture picture = device.Read();
+    EXPECT_EQ(RowsCoveredOutside(picture, 21, 24), 0);
+    EXPECT_EQ(picture.At(16, 22), kWhite);
+    EXPECT_EQ(picture.At(16, 23), kWhite);
+}
+
+TEST(RasterPoints, EachPointIsThePixelAroundIt) {
+    const D3DMATRIX projection = NearPlaneAtTwo();
+    TestDevice device(kSize, kSize);
+    device.BeginFrame();
+    device.Draw(D3DPT_POINTLIST,
+                {AtScreen(kSize, kSize, 3, 3, 0xFFFFFF), AtScreen(kSize, kSize, 10.25f, 7.75f, 0xFFFFFF),
+                 AtScreen(kSize, kSize, 20.5f, 20.5f, 0xFFFFFF), AtScreen(kSize, kSize, 40, 5, 0xFFFFFF),
+                 AtScreen(kSize, kSize, 5, 5, 0xFFFFFF, -0.5f)},  // outside the target; in front of z = 0
+                5);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    device.Draw(D3DPT_POINTLIST, {{0, 0, 1, 0xFF0000}, {0.25f, 0, 3, 0xFF0000}}, 2);  // before / after the near plane
+    device.EndFrame();
+    const Picture picture = device.Read();
+    // A pixel-sized square around each point, filled with the top-left rule.
+    EXPECT_EQ(PixelsOf(picture, kWhite), (PixelSet{{3, 3}, {10, 8}, {20, 20}}));
+    EXPECT_EQ(PixelsOf(picture, kRed), (PixelSet{{17, 16}}));  // 16 (1 + 0.25 / 3) = 17.3
+}
+
 // >>lighting
 
 TEST(RasterLighting, LeftOnItDrawsThisVertexFormatBlack) {

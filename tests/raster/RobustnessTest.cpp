@@ -39,7 +39,24 @@ TEST_P(RasterOverdraw, DrawsOnlyTheCompletePrimitivesThatFit) {
     TestDevice expected(kSize, kSize);
     expected.BeginFrame();
     const UINT available = static_cast<UINT>(vertices.size()) - std::min<UINT>(c.startVertex, 6);
-    const UINT fit = c.type == D3DPT_TRIANGLELIST ? available / 3 : (available >= 2 ? available - 2 : 0);
+    UINT fit = 0;
+    switch (c.type) {
+        case D3DPT_POINTLIST:
+            fit = available;
+            break;
+        case D3DPT_LINELIST:
+            fit = available / 2;
+            break;
+        case D3DPT_LINESTRIP:
+            fit = available >= 1 ? available - 1 : 0;
+            break;
+        case D3DPT_TRIANGLELIST:
+            fit = available / 3;
+            break;
+        default:
+            fit = available >= 2 ? available - 2 : 0;
+            break;
+    }
     if (fit > 0) {
         expected.Draw(c.type, std::vector<Vertex>(vertices.begin() + c.startVertex, vertices.end()), fit);
     }
@@ -62,13 +79,13 @@ TEST_P(RasterOverdraw, DrawsOnlyTheCompletePrimitivesThatFit) {
     EXPECT_TRUE(SamePicture(device.Read(), expected.Read(), "overdraw"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Raster, RasterOverdraw,
-                         ::testing::Values(OverdrawCase{D3DPT_TRIANGLELIST, 0, 1000},
-                                           OverdrawCase{D3DPT_TRIANGLESTRIP, 0, 5},
-                                           OverdrawCase{D3DPT_TRIANGLEFAN, 0, 0xFFFFFFFFu},
-                                           OverdrawCase{D3DPT_TRIANGLESTRIP, 3, 4},
-                                           OverdrawCase{D3DPT_TRIANGLELIST, 5, 1},
-                                           OverdrawCase{D3DPT_TRIANGLEFAN, 0xFFFFFFF0u, 0xFFFFFFFFu}));
+INSTANTIATE_TEST_SUITE_P(
+    Raster, RasterOverdraw,
+    ::testing::Values(OverdrawCase{D3DPT_TRIANGLELIST, 0, 1000}, OverdrawCase{D3DPT_TRIANGLESTRIP, 0, 5},
+                      OverdrawCase{D3DPT_TRIANGLEFAN, 0, 0xFFFFFFFFu}, OverdrawCase{D3DPT_TRIANGLESTRIP, 3, 4},
+                      OverdrawCase{D3DPT_TRIANGLELIST, 5, 1}, OverdrawCase{D3DPT_TRIANGLEFAN, 0xFFFFFFF0u, 0xFFFFFFFFu},
+                      OverdrawCase{D3DPT_LINELIST, 1, 100}, OverdrawCase{D3DPT_LINESTRIP, 0, 9},
+                      OverdrawCase{D3DPT_POINTLIST, 2, 0xFFFFFFFFu}));
 
 TEST(RasterOverdrawOffset, StreamOffsetPastTheEndDrawsNothing) {
     TestDevice device(kSize, kSize);
@@ -108,6 +125,8 @@ TEST(RasterNonFinite, BadVerticesAreDroppedOrClipped) {
             projection.m[2][3] = value;  // w = z * value
             device->SetTransform(D3DTS_PROJECTION, &projection);
             EXPECT_EQ(device.Draw(D3DPT_TRIANGLEFAN, vertices), D3D_OK);
+            EXPECT_EQ(device.Draw(D3DPT_LINESTRIP, vertices, 5), D3D_OK);
+            EXPECT_EQ(device.Draw(D3DPT_POINTLIST, vertices, 6), D3D_OK);
             if (!std::isfinite(value)) {
                 EXPECT_EQ(CountColor(device.Read(), kRed), 0) << "value " << value << " fill " << fill;
             }
