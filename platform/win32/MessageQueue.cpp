@@ -47,6 +47,7 @@ void TranslateWindowEvent(const SDL_WindowEvent& event) {
     if (window == nullptr) {
         return;
     }
+    standin::win32::FitOuterRectangleOnce(standin::win32::LookUpWindow(window));
     switch (event.event) {
         case SDL_WINDOWEVENT_CLOSE:
             QueueInput(window, WM_CLOSE, 0, 0);

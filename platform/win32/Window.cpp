@@ -48,24 +48,35 @@ char arrowCursor;     // its address is the arrow cursor's handle
 
 // Shrinks the client area by the window manager's frame so that the outer rectangle has the size
 // (and, unless the position was left to the system, the position) the window was created with.
-void FitOuterRectangle(HWND__* window) {
+// False while no frame is known: without a window manager, or before the window manager has
+// framed the window and said how wide the frame is (on X11 that comes some time after mapping).
+bool FitOuterRectangle(HWND__* window) {
     int top = 0, left = 0, bottom = 0, right = 0;
     if (SDL_GetWindowBordersSize(window->sdlWindow, &top, &left, &bottom, &right) != 0) {
-        return;  // no window manager, or one that does not say: the client area stays as created
+        return false;
     }
     if (top + left + bottom + right == 0) {
-        return;
+        return false;
     }
     SDL_SetWindowSize(window->sdlWindow, std::max(1, window->requestedWidth - left - right),
                       std::max(1, window->requestedHeight - top - bottom));
     if (window->requestedX != CW_USEDEFAULT) {  // SDL places the client area, Windows the frame
         SDL_SetWindowPosition(window->sdlWindow, window->requestedX + left, window->requestedY + top);
     }
+    return true;
 }
 
 }  // namespace
 
 namespace standin::win32 {
+
+void FitOuterRectangleOnce(HWND__* window) {
+    if (window == nullptr || window->outerFitted || window->sdlWindow == nullptr ||
+        (SDL_GetWindowFlags(window->sdlWindow) & SDL_WINDOW_SHOWN) == 0) {
+        return;
+    }
+    window->outerFitted = FitOuterRectangle(window);
+}
 
 bool InitVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
@@ -203,10 +214,7 @@ BOOL WINAPI ShowWindow(HWND window, int showCommand) {
     if (!wasVisible) {
         SendMessageToWindow(window, WM_SHOWWINDOW, TRUE, 0);
     }
-    if (!record->outerFitted) {
-        record->outerFitted = true;
-        FitOuterRectangle(record);
-    }
+    standin::win32::FitOuterRectangleOnce(record);
     switch (showCommand) {
         case SW_SHOWMINIMIZED:
         case SW_MINIMIZE:

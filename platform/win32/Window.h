@@ -55,6 +55,12 @@ std::vector<HWND> LiveWindows();
 // best done before anyone has seen it. False when SDL has no renderer for the window.
 bool CreateRenderer(HWND__* window);
 
+// Once the window is shown and the window manager's frame is known, shrinks the client area so
+// that the outer rectangle is the one asked for at creation; after that, never again (the user's
+// own resizing is left alone). Called when the window is shown and on its window events, since
+// the frame may become known only after the window is mapped.
+void FitOuterRectangleOnce(HWND__* window);
+
 // The size of the window's client area in pixels; 0 x 0 while it is minimised.
 void ClientSize(HWND__* window, int* width, int* height);
 
