@@ -56,12 +56,24 @@ def start_xvfb():
     return xvfb, ":" + number
 
 
+# Every viewer this test starts, so that none outlives it, whatever ends the test.
+started_viewers = []
+
+
+def stop_leftover_viewers():
+    for process in started_viewers:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 class Viewer:
     def __init__(self, program, display):
         self.env = dict(os.environ, DISPLAY=display)
         self.env.pop("SDL_VIDEODRIVER", None)
         self.display = display
         self.process = subprocess.Popen([program], env=self.env, stderr=subprocess.PIPE)
+        started_viewers.append(self.process)
         self.window = self._find_window()
 
     def _find_window(self):
@@ -212,10 +224,13 @@ def close_with_wm_delete_window(display, window):
 
 def main():
     program = sys.argv[1]
+    # CTest ends a test that runs too long with a signal: leave through the clean-up below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("ended by a termination signal"))
     xvfb, display = start_xvfb()
     try:
         run(program, display)
     finally:
+        stop_leftover_viewers()
         xvfb.terminate()
         xvfb.wait()
         os.close(xvfb.display_pipe)
