@@ -9,7 +9,7 @@ packages=(
   # libraries
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev
   # a display for the end-to-end tests, and tools to drive and capture it
-  xvfb xauth xdotool x11-utils imagemagick python3
+  xvfb xauth xdotool x11-utils imagemagick python3 openbox
   # the Windows build and running it
   mingw-w64 g++-mingw-w64-x86-64-posix wine wine64
   # what Wine's Direct3D 9 needs on a bare X server, which --no-install-recommends leaves out:

@@ -31,10 +31,13 @@ def check(condition, what):
 
 
 def start_xvfb():
-    """An Xvfb on a display number it picks itself (-displayfd), so runs never collide."""
+    """An Xvfb on a display number it picks itself (-displayfd), so runs never collide. With
+    -noreset: by default the server resets whenever its last client leaves (here: every time a
+    viewer ends between two xdotool calls), and a viewer that connects during such a reset is left
+    drawing into a window the new server generation does not have (about one start in 30)."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     # Xvfb writes the number and then a newline; the pipe stays open until Xvfb ends, since

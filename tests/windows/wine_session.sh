@@ -23,7 +23,8 @@ wine_session_start() {
   mkdir -p "$dir"
   local display_file="$dir/xvfb-display"
   : >"$display_file"
-  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" >"$dir/xvfb.log" 2>&1 &
+  # -noreset: the server would otherwise reset whenever its last client leaves, racing the next one.
+  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$display_file" >"$dir/xvfb.log" 2>&1 &
   WINE_SESSION_XVFB_PID=$!
   local i
   for i in $(seq 100); do
