@@ -26,7 +26,7 @@ struct ReferenceMatrix {
 };
 
 std::vector<ReferenceMatrix> LoadReference() {
-    std::ifstream in(ANEMOMETER_SHARED_DIR "/d3dx-reference.txt");
+    std::ifstream in(ANEMOMETER_REFERENCE_DIR "/d3dx-matrices.txt");
     std::vector<ReferenceMatrix> matrices;
     std::string line;
     while (std::getline(in, line)) {
@@ -100,7 +100,7 @@ Agreement Compare(const D3DXMATRIX& ours, const std::uint32_t (&bits)[4][4]) {
 
 TEST(D3DXReference, FileIsReadAndComplete) {
     // Every entry of the file is compared below; an unreadable file must not pass silently.
-    ASSERT_GE(Reference().size(), 70u) << "reference matrices not found at " ANEMOMETER_SHARED_DIR;
+    ASSERT_GE(Reference().size(), 70u) << "reference matrices not found at " ANEMOMETER_REFERENCE_DIR;
 }
 
 // Each chain evaluated with our functions against the reference: the constructors within one

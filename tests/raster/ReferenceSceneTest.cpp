@@ -9,7 +9,7 @@
 namespace rastertest {
 namespace {
 
-const std::string kReferenceDir = std::string(ANEMOMETER_SHARED_DIR) + "/d3d9-reference/";
+const std::string kReferenceDir = std::string(ANEMOMETER_REFERENCE_DIR) + "/d3d9/";
 
 struct Reference {
     const char* name;
