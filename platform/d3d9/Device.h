@@ -102,6 +102,8 @@ public:
 
     // The back buffer as X8R8G8B8 pixels, rows top to bottom.
     const std::vector<std::uint32_t>& BackBufferPixels() const { return color_; }
+    // The D16 depth buffer, same size; empty without an automatic depth buffer.
+    const std::vector<std::uint16_t>& DepthValues() const { return depth_; }
     int Width() const { return static_cast<int>(parameters_.BackBufferWidth); }
     int Height() const { return static_cast<int>(parameters_.BackBufferHeight); }
 

@@ -66,6 +66,14 @@ Image BackBuffer(IDirect3DDevice9* device) {
     return {software->BackBufferPixels().data(), software->Width(), software->Height()};
 }
 
+DepthImage DepthBuffer(IDirect3DDevice9* device) {
+    const auto* software = dynamic_cast<const Device*>(device);
+    if (software == nullptr || software->DepthValues().empty()) {
+        return {};
+    }
+    return {software->DepthValues().data(), software->Width(), software->Height()};
+}
+
 int LiveVertexBuffers() {
     return gLiveVertexBuffers;
 }

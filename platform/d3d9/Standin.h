@@ -31,6 +31,15 @@ void SetPresenter(Presenter* presenter);
 // The device's back buffer as it stands now (valid until the device's next call).
 Image BackBuffer(IDirect3DDevice9* device);
 
+// The device's D16 depth buffer as it stands now: width * height values, rows top to bottom,
+// valid until the device's next call. Null pixels when the device has no depth buffer.
+struct DepthImage {
+    const std::uint16_t* values = nullptr;
+    int width = 0;
+    int height = 0;
+};
+DepthImage DepthBuffer(IDirect3DDevice9* device);
+
 // Live object counts, for leak tests.
 int LiveVertexBuffers();
 int LiveDevices();

@@ -82,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(Raster, RasterRectangleExtent,
                                            RectangleCase{3.75f, 3.75f, 8.75f, 6.75f, 4, 8, 4, 6},  // just before
                                            RectangleCase{4.5f, 2.5f, 10.5f, 3.5f, 5, 10, 3, 3},    // half pixels
                                            RectangleCase{0, 0, 32, 32, 0, 31, 0, 31},              // whole target
-                                           RectangleCase{-8, -8, 2, 40, 0, 1, 0, 31}));            // scissored
+                                           RectangleCase{-8, -8, 2, 40, 0, 1, 0, 31},              // scissored
+                                           // Off the right and bottom edges: a fill running one
+                                           // column too far shows in column 0 of the next row.
+                                           RectangleCase{24.5f, 20.5f, 48, 44, 25, 31, 21, 31}));
 
 struct SplitQuad {
     float x0, y0, x1, y1;

@@ -1,0 +1,137 @@
+// A sweep of whole frames of the viewer against a committed table of hashes of the colour and
+// depth buffers: every rotor angle in the start-up state and every seventh angle under each key
+// state and eye position below. Any changed pixel or depth value fails it, so the device's
+// internals can be rearranged with the pictures held fixed. ANEMOMETER_UPDATE_HASHES=1 rewrites
+// the table after a deliberate change (look at the golden frames first).
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+#include "device/Device.h"
+#include "platform/d3d9/Standin.h"
+#include "scene/Scene.h"
+#include "tests/raster/RasterSupport.h"
+
+namespace rastertest {
+namespace {
+
+struct SweepState {
+    const char* name;
+    int angleStep;
+    DWORD fillMode = D3DFILL_SOLID;
+    DWORD shadeMode = D3DSHADE_FLAT;
+    DWORD depth = D3DZB_TRUE;
+    float eyeX = 0, eyeY = 0, eyeZ = 0;
+};
+
+// FNV-1a taking one whole value per step (not one byte), so the same on any byte order.
+class Fnv1a {
+public:
+    void Add(std::uint64_t value) { hash_ = (hash_ ^ value) * 0x100000001B3u; }
+    std::uint64_t Value() const { return hash_; }
+
+private:
+    std::uint64_t hash_ = 0xCBF29CE484222325u;
+};
+
+std::string FrameHash(float degrees) {
+    sceneState.rotationDegrees = degrees;
+    RenderFrame();
+    const standin::Image color = standin::BackBuffer(sceneState.device);
+    const standin::DepthImage depth = standin::DepthBuffer(sceneState.device);
+    Fnv1a colorHash, depthHash;
+    const auto pixels = static_cast<std::size_t>(color.width) * static_cast<std::size_t>(color.height);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        colorHash.Add(color.pixels[i]);
+        depthHash.Add(depth.values[i]);
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%016llx %016llx", static_cast<unsigned long long>(colorHash.Value()),
+                  static_cast<unsigned long long>(depthHash.Value()));
+    return text;
+}
+
+const std::string kTablePath = std::string(ANEMOMETER_HASH_TABLE);
+
+// "state angle colour depth" lines.
+std::map<std::pair<std::string, int>, std::string> ReadTable() {
+    std::map<std::pair<std::string, int>, std::string> table;
+    std::ifstream in(kTablePath);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string state, color, depth;
+        int angle = 0;
+        if (line.empty() || line[0] == '#' || !(fields >> state >> angle >> color >> depth)) {
+            continue;
+        }
+        table[{state, angle}] = color + " " + depth;
+    }
+    return table;
+}
+
+class FrameHashSweep : public ::testing::TestWithParam<SweepState> {
+protected:
+    void SetUp() override {
+        sceneState = {};
+        InitDevice(FakeWindow());
+        ASSERT_NE(sceneState.device, nullptr);
+    }
+    void TearDown() override {
+        ReleaseDevice();
+        sceneState = {};
+    }
+};
+
+TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
+    const SweepState& s = GetParam();
+    IDirect3DDevice9* device = sceneState.device;
+    device->SetRenderState(D3DRS_FILLMODE, s.fillMode);
+    device->SetRenderState(D3DRS_SHADEMODE, s.shadeMode);
+    device->SetRenderState(D3DRS_ZENABLE, s.depth);
+    sceneState.eyeOffsetX = s.eyeX;
+    sceneState.eyeOffsetY = s.eyeY;
+    sceneState.eyeOffsetZ = s.eyeZ;
+    const char* update = std::getenv("ANEMOMETER_UPDATE_HASHES");
+    if (update != nullptr && *update == '1') {
+        std::ofstream out(kTablePath, std::ios::app);
+        for (int angle = 0; angle < 360; angle += s.angleStep) {
+            out << s.name << ' ' << angle << ' ' << FrameHash(static_cast<float>(angle)) << '\n';
+        }
+        return;
+    }
+    const auto table = ReadTable();
+    int compared = 0;
+    for (int angle = 0; angle < 360; angle += s.angleStep) {
+        const auto expected = table.find({s.name, angle});
+        ASSERT_NE(expected, table.end()) << s.name << " " << angle << " is missing from " << kTablePath;
+        EXPECT_EQ(FrameHash(static_cast<float>(angle)), expected->second) << s.name << " at " << angle << " degrees";
+        ++compared;
+    }
+    EXPECT_EQ(compared, (360 + s.angleStep - 1) / s.angleStep);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Viewer, FrameHashSweep,
+    ::testing::Values(SweepState{"start-up", 1}, SweepState{"wireframe", 7, D3DFILL_WIREFRAME},
+                      SweepState{"gouraud", 7, D3DFILL_SOLID, D3DSHADE_GOURAUD},
+                      SweepState{"depth-off", 7, D3DFILL_SOLID, D3DSHADE_FLAT, D3DZB_FALSE},
+                      SweepState{"eye-moved", 7, D3DFILL_SOLID, D3DSHADE_FLAT, D3DZB_TRUE, -3, 4, 5},
+                      SweepState{"eye-under", 7, D3DFILL_SOLID, D3DSHADE_FLAT, D3DZB_TRUE, 0, -40, 0},
+                      // The eye just beside the hub at the arms' height: the arms sweep
+                      // through it and the near plane cuts the hub and arms.
+                      SweepState{"near-cut", 7, D3DFILL_SOLID, D3DSHADE_GOURAUD, D3DZB_TRUE, 0, -12, 27.5f}),
+    [](const ::testing::TestParamInfo<SweepState>& param) {
+        std::string name = param.param.name;
+        for (char& c : name) {
+            c = c == '-' ? '_' : c;
+        }
+        return name;
+    });
+
+}  // namespace
+}  // namespace rastertest
