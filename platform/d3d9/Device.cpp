@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Standin.h"
 
 namespace standin {
@@ -73,21 +74,29 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     const LONG vpBottom = static_cast<LONG>(viewport_.Y + viewport_.Height);
     const D3DRECT whole{vpLeft, vpTop, vpRight, vpBottom};
     const DWORD rectCount = count > 0 ? count : 1;
+    const pipeline::SpanKernels& kernels = pipeline::ActiveSpanKernels();
     for (DWORD r = 0; r < rectCount; ++r) {
         const D3DRECT& rect = count > 0 ? rects[r] : whole;
         const LONG left = std::max(rect.x1, vpLeft);
         const LONG top = std::max(rect.y1, vpTop);
         const LONG right = std::min(rect.x2, vpRight);
         const LONG bottom = std::min(rect.y2, vpBottom);
-        for (LONG y = top; y < bottom; ++y) {
-            const std::size_t row = static_cast<std::size_t>(y) * parameters_.BackBufferWidth;
-            for (LONG x = left; x < right; ++x) {
-                if (flags & D3DCLEAR_TARGET) {
-                    color_[row + static_cast<std::size_t>(x)] = color;  // stored as given
-                }
-                if (flags & D3DCLEAR_ZBUFFER) {
-                    depth_[row + static_cast<std::size_t>(x)] = depth;
-                }
+        if (left >= right || top >= bottom) {
+            continue;
+        }
+        // Row by row, or as one run when the rectangle spans whole rows.
+        const std::size_t width = parameters_.BackBufferWidth;
+        const auto columns = static_cast<std::size_t>(right - left);
+        const bool wholeRows = columns == width;
+        const std::size_t rows = wholeRows ? 1 : static_cast<std::size_t>(bottom - top);
+        const std::size_t run = wholeRows ? columns * static_cast<std::size_t>(bottom - top) : columns;
+        for (std::size_t k = 0; k < rows; ++k) {
+            const std::size_t start = (static_cast<std::size_t>(top) + k) * width + static_cast<std::size_t>(left);
+            if (flags & D3DCLEAR_TARGET) {
+                kernels.fillColor(color_.data() + start, run, color);  // stored as given
+            }
+            if (flags & D3DCLEAR_ZBUFFER) {
+                kernels.fillDepth(depth_.data() + start, run, depth);
             }
         }
     }
@@ -209,11 +218,48 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
     }
     try {
         // Initial contents are undefined on Windows; here they are zero.
-        *vertexBuffer = new VertexBuffer(this, std::vector<std::uint8_t>(length, 0));
+        *vertexBuffer = new VertexBuffer(this, TakeVertexStorage(length));
     } catch (const std::bad_alloc&) {
         return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY;
     }
     return D3D_OK;
+}
+
+std::vector<std::uint8_t> Device::TakeVertexStorage(UINT length) {
+    // The smallest spare that is large enough.
+    std::size_t best = spareStorage_.size();
+    for (std::size_t k = 0; k < spareStorage_.size(); ++k) {
+        const std::size_t capacity = spareStorage_[k].capacity();
+        if (capacity >= length && (best == spareStorage_.size() || capacity < spareStorage_[best].capacity())) {
+            best = k;
+        }
+    }
+    if (best == spareStorage_.size()) {
+        ++storageAllocations_;
+        return std::vector<std::uint8_t>(length, 0);
+    }
+    std::vector<std::uint8_t> bytes = std::move(spareStorage_[best]);
+    spareStorage_[best] = std::move(spareStorage_.back());
+    spareStorage_.pop_back();
+    spareBytes_ -= bytes.capacity();
+    bytes.assign(length, 0);  // within its capacity: no allocation
+    return bytes;
+}
+
+void Device::ReturnVertexStorage(std::vector<std::uint8_t> bytes) {
+    // Kept within bounds, so that one huge draw does not hold its memory for good.
+    constexpr std::size_t kMaxSpares = 32;
+    constexpr std::size_t kMaxSpareBytes = std::size_t{16} << 20;
+    if (bytes.capacity() == 0 || spareStorage_.size() >= kMaxSpares ||
+        spareBytes_ + bytes.capacity() > kMaxSpareBytes) {
+        return;
+    }
+    try {
+        spareBytes_ += bytes.capacity();
+        spareStorage_.push_back(std::move(bytes));
+    } catch (const std::bad_alloc&) {
+        spareBytes_ -= bytes.capacity();
+    }
 }
 
 HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offsetInBytes,

@@ -42,8 +42,14 @@ private:
 
 class VertexBuffer final : public IDirect3DVertexBuffer9 {
 public:
-    // The buffer takes a reference on `device`; `bytes` is zero-filled memory it owns.
+    // The buffer takes a reference on `device`; `bytes` is zero-filled memory it owns and hands
+    // back to the device when it goes.
     VertexBuffer(Device* device, std::vector<std::uint8_t> bytes);
+
+    // Buffer objects are recycled: a program that makes a buffer per draw, as the viewer does,
+    // reuses the memory of the ones it released.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory);
     VertexBuffer(const VertexBuffer&) = delete;
     VertexBuffer& operator=(const VertexBuffer&) = delete;
 
@@ -102,6 +108,13 @@ public:
 
     // The back buffer as X8R8G8B8 pixels, rows top to bottom.
     const std::vector<std::uint32_t>& BackBufferPixels() const { return color_; }
+    // Memory for vertex buffers: zero-filled storage of `length` bytes, from the storage of
+    // released buffers when one is large enough. Storage comes back through ReturnVertexStorage.
+    std::vector<std::uint8_t> TakeVertexStorage(UINT length);
+    void ReturnVertexStorage(std::vector<std::uint8_t> bytes);
+    // How often vertex storage had to be taken from the heap instead of recycled.
+    std::uint64_t VertexStorageAllocations() const { return storageAllocations_; }
+
     // The D16 depth buffer, same size; empty without an automatic depth buffer.
     const std::vector<std::uint16_t>& DepthValues() const { return depth_; }
     int Width() const { return static_cast<int>(parameters_.BackBufferWidth); }
@@ -141,7 +154,10 @@ private:
     DWORD fvf_ = 0;
     std::array<StreamBinding, kMaxStreams> streams_{};
     bool inScene_ = false;
-    std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
+    std::vector<pipeline::ClipVertex> clipVertices_;       // scratch of DrawPrimitive, kept to reuse its memory
+    std::vector<std::vector<std::uint8_t>> spareStorage_;  // of released vertex buffers
+    std::size_t spareBytes_ = 0;
+    std::uint64_t storageAllocations_ = 0;
 };
 
 // Live object counters behind standin::LiveDevices and standin::LiveVertexBuffers.

@@ -5,9 +5,10 @@
 //   Transform.cpp  vertex fetch, world * view * projection, lighting
 //   Clip.cpp       cut each primitive to the clip volume (near and far for real, x/y at a guard band)
 //   Setup.cpp      divide by w, map to the viewport, snap to the sub-pixel grid, cull by winding
-//   Raster.cpp     solid fill with the top-left rule, flat or Gouraud colour
+//   Raster.cpp     solid fill with the top-left rule, flat or Gouraud colour, row by row
 //   Wireframe.cpp  lines (line primitives, wireframe edges) and points
-//   Depth.cpp      16-bit depth test and write, colour write
+//   Fragment.h     what both share: scissor, attribute planes, 16-bit depth test and write,
+//                  colour write; SpanKernels.cpp fills a row of a triangle in the common states
 //
 // Coordinates follow Direct3D 9: screen origin at the top-left, x right, y down, and the centre
 // of pixel (i, j) at the integer point (i, j) ("Rasterization Rules (Direct3D 9)").
@@ -181,16 +182,8 @@ void RasterizeSegment(const ScreenPolygon& segment, const Shading& shading, cons
 
 // Float colour to X8R8G8B8: each channel clamped to 0..1, byte = floor(c * 255 + 0.5).
 std::uint32_t PackColor(const Color& color);
-// Single-precision channel to 8-bit UNORM as GPUs convert it: clamped to 0..1 (NaN to 0),
-// c * 255/256 + 2^15 leaves round-to-nearest(c * 255) in the low 8 mantissa bits.
-std::uint8_t UnormByte(float channel);
 
-// >>depth and colour write (Depth.cpp)
-
-// Depth value to D16: floor(clamp(z, 0, 1) * 65535 + 0.5).
-std::uint16_t QuantizeDepth(double z);
-// Depth-tests the fragment at (x, y), which must lie inside the target, and writes depth and
-// colour if it passes.
-void WriteFragment(RenderTarget& target, const RasterState& state, int x, int y, double z, std::uint32_t color);
+// The depth test and write, colour write, attribute planes and scissor that both raster files
+// share are inline in Fragment.h; the row kernels of the solid fill are in SpanKernels.cpp.
 
 }  // namespace standin::pipeline

@@ -4,6 +4,10 @@
 // pixels). The edge functions are exact 64-bit integers on positions snapped to 1/256 pixel, so
 // two triangles sharing an edge cover each pixel along it exactly once.
 //
+// Traversal: row by row, each edge gives the row's first or last covered column by exact integer
+// division of its edge function, stepped from row to row without dividing again, so a triangle
+// costs its rows and its covered pixels, never the empty part of its bounding box.
+//
 // Attributes are evaluated at the pixel centre. Depth is interpolated linearly in screen space
 // (z/w is affine there). Gouraud colour is perspective-correct: each channel divided by w and
 // 1/w itself are linear in screen space, and their quotient is the colour. The arithmetic is the
@@ -15,26 +19,14 @@
 // shading uses the provoking vertex's colour as it is.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <utility>
+#include <limits>
 
+#include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Pipeline.h"
 
 namespace standin::pipeline {
 
 namespace {
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    std::int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) {
-        --q;
-    }
-    return q;
-}
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return -FloorDiv(-a, b);
-}
 
 // The edge a -> b of a clockwise triangle: E(p) = (bx - ax)(py - ay) - (by - ay)(px - ax) is >= 0
 // on the inner side. Top-left edges (going up, or horizontal and going right, on the screen)
@@ -53,17 +45,72 @@ struct Edge {
     std::int64_t At(std::int64_t px, std::int64_t py) const { return dx * (py - ay) - dy * (px - ax); }
 };
 
-// One attribute as a linear function of the window position, in single precision:
-// a(x, y) = (a0 + dadx * x) + dady * y for pixel (x, y), a0 being its value at the centre of
-// pixel (0, 0); both steps are fused multiply-adds.
-struct AttributePlane {
-    float a0 = 0;
-    float dadx = 0;
-    float dady = 0;
-
-    float At(std::int64_t x, std::int64_t y) const {
-        return std::fma(dady, static_cast<float>(y), std::fma(dadx, static_cast<float>(x), a0));
+// floor(n / d) for d > 0 while n grows by `delta` each row, kept exact without dividing again.
+class FloorStepper {
+public:
+    FloorStepper() = default;
+    FloorStepper(std::int64_t n, std::int64_t d, std::int64_t delta)
+        : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(delta, d)), dr_(delta - dq_ * d), d_(d) {}
+    std::int64_t Value() const { return q_; }
+    void Step() {
+        q_ += dq_;
+        r_ += dr_;
+        if (r_ >= d_) {
+            r_ -= d_;
+            ++q_;
+        }
     }
+
+private:
+    std::int64_t q_ = 0, r_ = 0, dq_ = 0, dr_ = 0, d_ = 1;
+};
+
+// Which columns of a row, counted from the box's first column, an edge leaves inside: E at
+// column t of the row is e - dy * 256 * t, so the edge bounds t from below (going up), from
+// above (going down), or takes the row whole or not at all (horizontal).
+class EdgeWalker {
+public:
+    EdgeWalker(const Edge& edge, std::int64_t firstColumn, std::int64_t firstRow)
+        : kind_(edge.dy < 0 ? Kind::Lower : (edge.dy > 0 ? Kind::Upper : Kind::Row)) {
+        const std::int64_t n = edge.At(firstColumn * kSubPixelOne, firstRow * kSubPixelOne) + edge.bias;
+        const std::int64_t delta = edge.dx * kSubPixelOne;
+        if (kind_ == Kind::Row) {
+            rowValue_ = n;
+            rowDelta_ = delta;
+        } else {
+            bound_ = FloorStepper(n, std::abs(edge.dy) * kSubPixelOne, delta);
+        }
+    }
+    // Narrows [first, last] to this edge's columns of the current row.
+    void Clip(std::int64_t* first, std::int64_t* last) const {
+        switch (kind_) {
+            case Kind::Lower:
+                *first = std::max(*first, -bound_.Value());
+                break;
+            case Kind::Upper:
+                *last = std::min(*last, bound_.Value());
+                break;
+            case Kind::Row:
+                if (rowValue_ < 0) {
+                    *last = std::numeric_limits<std::int64_t>::min();
+                }
+                break;
+        }
+    }
+    void NextRow() {
+        if (kind_ == Kind::Row) {
+            rowValue_ += rowDelta_;
+        } else {
+            bound_.Step();
+        }
+    }
+
+private:
+    enum class Kind { Lower, Upper, Row };
+    Kind kind_;
+    FloorStepper bound_;
+    std::int64_t rowValue_ = 0;
+    std::int64_t rowDelta_ = 0;
 };
 
 // What every attribute plane of one triangle shares: the edge vectors scaled by one over the
@@ -98,29 +145,20 @@ public:
         return plane;
     }
 
+    // The perspective-correct colour: planes of r/w, g/w, b/w and 1/w.
+    ColorPlanes Colors(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) const {
+        ColorPlanes planes;
+        AttributePlane* channels[3] = {&planes.red, &planes.green, &planes.blue};
+        for (std::size_t k = 0; k < 3; ++k) {
+            *channels[k] = Plane(v0.rgb[k] * v0.oneOverW, v1.rgb[k] * v1.oneOverW, v2.rgb[k] * v2.oneOverW);
+        }
+        planes.oneOverW = Plane(v0.oneOverW, v1.oneOverW, v2.oneOverW);
+        return planes;
+    }
+
 private:
     bool valid_ = false;
     float dx01_ = 0, dy01_ = 0, dx20_ = 0, dy20_ = 0, x0_ = 0, y0_ = 0;
-};
-
-// The perspective-correct colour of a triangle: planes of r/w, g/w, b/w and 1/w.
-struct GouraudPlanes {
-    std::array<AttributePlane, 3> colorOverW;
-    AttributePlane oneOverW;
-
-    GouraudPlanes(const PlaneSetup& setup, const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) {
-        for (std::size_t k = 0; k < 3; ++k) {
-            colorOverW[k] = setup.Plane(v0.rgb[k] * v0.oneOverW, v1.rgb[k] * v1.oneOverW, v2.rgb[k] * v2.oneOverW);
-        }
-        oneOverW = setup.Plane(v0.oneOverW, v1.oneOverW, v2.oneOverW);
-    }
-
-    std::uint32_t At(std::int64_t x, std::int64_t y) const {
-        const float w = 1.0f / oneOverW.At(x, y);
-        return 0xFF000000u | (std::uint32_t{UnormByte(colorOverW[0].At(x, y) * w)} << 16) |
-               (std::uint32_t{UnormByte(colorOverW[1].At(x, y) * w)} << 8) |
-               std::uint32_t{UnormByte(colorOverW[2].At(x, y) * w)};
-    }
 };
 
 // Rasterizes one clockwise triangle (positive area) into the viewport.
@@ -135,61 +173,81 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     }
 
     // Pixel centres inside the bounding box, scissored to the viewport and the target.
-    const D3DVIEWPORT9& vp = target.viewport;
-    const std::int64_t left = std::max<std::int64_t>(vp.X, 0);
-    const std::int64_t top = std::max<std::int64_t>(vp.Y, 0);
-    const std::int64_t right = std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) - 1;
-    const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height) - 1;
-    const std::int64_t minX = std::max(left, CeilDiv(std::min({a.x, b.x, c.x}), kSubPixelOne));
-    const std::int64_t maxX = std::min(right, FloorDiv(std::max({a.x, b.x, c.x}), kSubPixelOne));
-    const std::int64_t minY = std::max(top, CeilDiv(std::min({a.y, b.y, c.y}), kSubPixelOne));
-    const std::int64_t maxY = std::min(bottom, FloorDiv(std::max({a.y, b.y, c.y}), kSubPixelOne));
+    const Scissor scissor(target);
+    const std::int64_t minX = std::max(scissor.left, CeilDiv(std::min({a.x, b.x, c.x}), kSubPixelOne));
+    const std::int64_t maxX = std::min(scissor.right, FloorDiv(std::max({a.x, b.x, c.x}), kSubPixelOne));
+    const std::int64_t minY = std::max(scissor.top, CeilDiv(std::min({a.y, b.y, c.y}), kSubPixelOne));
+    const std::int64_t maxY = std::min(scissor.bottom, FloorDiv(std::max({a.y, b.y, c.y}), kSubPixelOne));
     if (minX > maxX || minY > maxY) {
         return;
     }
 
-    const double inverseArea = 1.0 / static_cast<double>(area);
     // Plane setup takes the vertices in the reference implementation's order, which for the
     // clockwise order (a, b, c) given here is (a, c, b).
     const PlaneSetup setup(a, c, b);
-    const bool planeColor = !shading.flat && setup.Valid();
-    const GouraudPlanes gouraud(setup, a, c, b);
-    const AttributePlane depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
+    const bool gouraud = !shading.flat;
+    const bool depthTest = state.depthTest && target.depth != nullptr;
+
+    // The common states go to a span kernel; the rest (other depth functions, a partial colour
+    // mask, triangles too thin for single-precision planes) to the per-fragment path.
+    SpanFunction kernel = nullptr;
+    if (setup.Valid() && state.colorWriteMask == 0xF &&
+        (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
+        const SpanKernels& kernels = ActiveSpanKernels();
+        kernel = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
+                           : (gouraud ? kernels.gouraud : kernels.flat);
+    }
+    SpanShader shader;
+    shader.flatColor = shading.flatColor;
+    if (setup.Valid()) {
+        shader.depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
+        if (gouraud) {
+            shader.color = setup.Colors(a, c, b);
+        }
+    }
+
+    EdgeWalker walkers[3] = {{bc, minX, minY}, {ca, minX, minY}, {ab, minX, minY}};
+    const double inverseArea = 1.0 / static_cast<double>(area);
     for (std::int64_t y = minY; y <= maxY; ++y) {
-        const std::int64_t py = y * kSubPixelOne;
-        const std::int64_t px = minX * kSubPixelOne;
-        std::int64_t e0 = bc.At(px, py);
-        std::int64_t e1 = ca.At(px, py);
-        std::int64_t e2 = ab.At(px, py);
-        for (std::int64_t x = minX; x <= maxX; ++x) {
-            if (e0 + bc.bias >= 0 && e1 + ca.bias >= 0 && e2 + ab.bias >= 0) {
-                const double b0 = static_cast<double>(e0) * inverseArea;
-                const double b1 = static_cast<double>(e1) * inverseArea;
-                const double b2 = static_cast<double>(e2) * inverseArea;
-                // Single precision planes like colour; for triangles too thin for them, depth
-                // relative to vertex a, so that a plane of constant depth stays exactly constant.
-                const double z =
-                    setup.Valid() ? static_cast<double>(depth.At(x, y)) : a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
-                std::uint32_t color = shading.flatColor;
-                if (planeColor) {
-                    color = gouraud.At(x, y);
-                } else if (!shading.flat) {
-                    // Too thin for single-precision planes: barycentric interpolation instead.
-                    const double q0 = b0 * a.invW;
-                    const double q1 = b1 * b.invW;
-                    const double q2 = b2 * c.invW;
-                    const double q = q0 + q1 + q2;
-                    Color interpolated;
-                    interpolated.r = (q0 * a.color.r + q1 * b.color.r + q2 * c.color.r) / q;
-                    interpolated.g = (q0 * a.color.g + q1 * b.color.g + q2 * c.color.g) / q;
-                    interpolated.b = (q0 * a.color.b + q1 * b.color.b + q2 * c.color.b) / q;
-                    color = PackColor(interpolated);
+        std::int64_t first = 0;
+        std::int64_t last = maxX - minX;
+        for (EdgeWalker& walker : walkers) {
+            walker.Clip(&first, &last);
+            walker.NextRow();
+        }
+        if (first > last) {
+            continue;
+        }
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(target.width);
+        if (kernel != nullptr) {
+            kernel(shader, static_cast<std::int32_t>(y), static_cast<std::int32_t>(minX + first),
+                   static_cast<std::int32_t>(minX + last), target.color + row,
+                   depthTest ? target.depth + row : nullptr);
+            continue;
+        }
+        for (std::int64_t x = minX + first; x <= minX + last; ++x) {
+            double z = 0;
+            std::uint32_t color = shading.flatColor;
+            if (setup.Valid()) {
+                z = static_cast<double>(shader.depth.At(x, y));
+                if (gouraud) {
+                    color = shader.color.At(x, y);
                 }
-                WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), z, color);
+            } else {
+                // Too thin for single-precision planes: double-precision barycentric weights,
+                // depth relative to vertex a, so that a plane of constant depth stays exactly
+                // constant.
+                const std::int64_t px = x * kSubPixelOne;
+                const std::int64_t py = y * kSubPixelOne;
+                const double b0 = static_cast<double>(bc.At(px, py)) * inverseArea;
+                const double b1 = static_cast<double>(ca.At(px, py)) * inverseArea;
+                const double b2 = static_cast<double>(ab.At(px, py)) * inverseArea;
+                z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
+                if (gouraud) {
+                    color = MixColors({b0 * a.invW, b1 * b.invW, b2 * c.invW}, {&a.color, &b.color, &c.color});
+                }
             }
-            e0 -= bc.dy * kSubPixelOne;
-            e1 -= ca.dy * kSubPixelOne;
-            e2 -= ab.dy * kSubPixelOne;
+            WriteFragment(target, state, x, y, z, color);
         }
     }
 }
@@ -205,14 +263,6 @@ std::uint8_t ToByte(double channel) {
 }
 
 }  // namespace
-
-std::uint8_t UnormByte(float channel) {
-    const float c = channel > 0 ? (channel < 1 ? channel : 1.0f) : 0.0f;
-    const float biased = c * (255.0f / 256.0f) + 32768.0f;
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &biased, sizeof bits);
-    return static_cast<std::uint8_t>(bits & 0xFFu);
-}
 
 std::uint32_t PackColor(const Color& color) {
     // X8R8G8B8: the X byte is undefined in Direct3D 9; this device writes 0xFF.

@@ -74,6 +74,11 @@ DepthImage DepthBuffer(IDirect3DDevice9* device) {
     return {software->DepthValues().data(), software->Width(), software->Height()};
 }
 
+std::uint64_t VertexStorageAllocations(IDirect3DDevice9* device) {
+    const auto* software = dynamic_cast<const Device*>(device);
+    return software == nullptr ? 0 : software->VertexStorageAllocations();
+}
+
 int LiveVertexBuffers() {
     return gLiveVertexBuffers;
 }

@@ -1,5 +1,8 @@
 // Vertex buffers. Every pool keeps its bytes in system memory owned by the buffer, as the
 // managed pool does on Windows, so Lock always returns the same memory and its contents last.
+#include <mutex>
+#include <new>
+
 #include "platform/d3d9/Device.h"
 
 namespace standin {
@@ -11,7 +14,62 @@ VertexBuffer::VertexBuffer(Device* device, std::vector<std::uint8_t> bytes)
 }
 
 VertexBuffer::~VertexBuffer() {
+    device_->ReturnVertexStorage(std::move(bytes_));
     CountVertexBuffer(-1);
+}
+
+namespace {
+
+// Memory of deleted buffer objects, for the next ones; a few suffice for one buffer per draw.
+struct SpareObjects {
+    std::mutex mutex;
+    std::vector<void*> memory;
+    ~SpareObjects() {
+        for (void* m : memory) {
+            ::operator delete(m);
+        }
+    }
+};
+
+SpareObjects& Spares() {
+    static SpareObjects spares;
+    return spares;
+}
+
+constexpr std::size_t kMaxSpareObjects = 64;
+
+}  // namespace
+
+void* VertexBuffer::operator new(std::size_t size) {
+    SpareObjects& spares = Spares();
+    {
+        const std::lock_guard<std::mutex> lock(spares.mutex);
+        if (size == sizeof(VertexBuffer) && !spares.memory.empty()) {
+            void* memory = spares.memory.back();
+            spares.memory.pop_back();
+            return memory;
+        }
+    }
+    return ::operator new(size);
+}
+
+void VertexBuffer::operator delete(void* memory) {
+    if (memory == nullptr) {
+        return;
+    }
+    SpareObjects& spares = Spares();
+    {
+        const std::lock_guard<std::mutex> lock(spares.mutex);
+        if (spares.memory.size() < kMaxSpareObjects) {
+            try {
+                spares.memory.push_back(memory);
+                return;
+            } catch (const std::bad_alloc&) {
+                // no room to keep it: give it back below
+            }
+        }
+    }
+    ::operator delete(memory);
 }
 
 ULONG VertexBuffer::AddRef() {

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Pipeline.h"
 
 namespace standin::pipeline {
@@ -27,8 +28,8 @@ namespace standin::pipeline {
 namespace {
 
 // The perspective-correct colour along a line in single precision, as for triangles (Raster.cpp):
-// planes of r/w, g/w, b/w and 1/w, a(x, y) = a0 + da/dx * x + da/dy * y evaluated with fused
-// multiply-adds.
+// planes of r/w, g/w, b/w and 1/w. The gradient runs along the major axis only: the colour of a
+// pixel is that of the point of the line in the pixel's column (x-major) or row (y-major).
 class LineColor {
 public:
     LineColor(const ScreenVertex& start, const ScreenVertex& end) {
@@ -38,48 +39,29 @@ public:
         oneOverLength_ = 1.0f / (xMajor_ ? dx : dy);
         x0_ = start.windowX - 0.5f;
         y0_ = start.windowY - 0.5f;
-        for (std::size_t k = 0; k < 3; ++k) {
-            colorOverW_[k] = Plane(start.rgb[k] * start.oneOverW, end.rgb[k] * end.oneOverW);
-        }
-        oneOverW_ = Plane(start.oneOverW, end.oneOverW);
+        planes_.red = Plane(start.rgb[0] * start.oneOverW, end.rgb[0] * end.oneOverW);
+        planes_.green = Plane(start.rgb[1] * start.oneOverW, end.rgb[1] * end.oneOverW);
+        planes_.blue = Plane(start.rgb[2] * start.oneOverW, end.rgb[2] * end.oneOverW);
+        planes_.oneOverW = Plane(start.oneOverW, end.oneOverW);
     }
 
     bool Valid() const { return std::isfinite(oneOverLength_); }
-
-    std::uint32_t At(long long x, long long y) const {
-        const float w = 1.0f / Evaluate(oneOverW_, x, y);
-        return 0xFF000000u | (std::uint32_t{UnormByte(Evaluate(colorOverW_[0], x, y) * w)} << 16) |
-               (std::uint32_t{UnormByte(Evaluate(colorOverW_[1], x, y) * w)} << 8) |
-               std::uint32_t{UnormByte(Evaluate(colorOverW_[2], x, y) * w)};
-    }
+    std::uint32_t At(std::int64_t x, std::int64_t y) const { return planes_.At(x, y); }
 
 private:
-    struct Coefficients {
-        float a0 = 0;
-        float dadx = 0;
-        float dady = 0;
-    };
-
-    // The gradient runs along the major axis only: the colour of a pixel is that of the point
-    // of the line in the pixel's column (x-major) or row (y-major).
-    Coefficients Plane(float atStart, float atEnd) const {
+    AttributePlane Plane(float atStart, float atEnd) const {
         const float delta = atStart - atEnd;
-        Coefficients c;
+        AttributePlane c;
         (xMajor_ ? c.dadx : c.dady) = delta * oneOverLength_;
         c.a0 = atStart - (c.dadx * x0_ + c.dady * y0_);
         return c;
-    }
-
-    static float Evaluate(const Coefficients& c, long long x, long long y) {
-        return std::fma(c.dady, static_cast<float>(y), std::fma(c.dadx, static_cast<float>(x), c.a0));
     }
 
     bool xMajor_ = true;
     float oneOverLength_ = 0;
     float x0_ = 0;
     float y0_ = 0;
-    std::array<Coefficients, 3> colorOverW_{};
-    Coefficients oneOverW_{};
+    ColorPlanes planes_;
 };
 
 // A line between two screen vertices along one major axis: positions in pixels, the major axis
@@ -126,16 +108,12 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const double direction = line.u1 > line.u0 ? 1.0 : -1.0;
     const double slope = (line.v1 - line.v0) / (line.u1 - line.u0);
 
-    const D3DVIEWPORT9& vp = target.viewport;
-    const long long left = std::max<long long>(vp.X, 0);
-    const long long top = std::max<long long>(vp.Y, 0);
-    const long long right = std::min<long long>(static_cast<long long>(vp.X) + vp.Width, target.width) - 1;
-    const long long bottom = std::min<long long>(static_cast<long long>(vp.Y) + vp.Height, target.height) - 1;
+    const Scissor scissor(target);
     const long long uMin = static_cast<long long>(std::floor(std::min(line.u0, line.u1))) - 1;
     const long long uMax = static_cast<long long>(std::ceil(std::max(line.u0, line.u1))) + 1;
     // Scissor the walk along the major axis to the viewport.
-    const long long first = std::max(uMin, xMajor ? left : top);
-    const long long last = std::min(uMax, xMajor ? right : bottom);
+    const long long first = std::max<long long>(uMin, xMajor ? scissor.left : scissor.top);
+    const long long last = std::min<long long>(uMax, xMajor ? scissor.right : scissor.bottom);
 
     const LineColor lineColor(a, b);
     const bool planeColor = !shading.flat && lineColor.Valid();
@@ -158,7 +136,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         }
         const long long x = xMajor ? u : static_cast<long long>(j);
         const long long y = xMajor ? static_cast<long long>(j) : u;
-        if (x < left || x > right || y < top || y > bottom) {
+        if (!scissor.Contains(x, y)) {
             continue;
         }
         // Attributes at the pixel centre's position along the line.
@@ -169,16 +147,9 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         if (planeColor) {
             color = lineColor.At(x, y);
         } else if (!shading.flat) {
-            const double qa = (1 - f) * a.invW;
-            const double qb = f * b.invW;
-            const double q = qa + qb;
-            Color c;
-            c.r = (qa * a.color.r + qb * b.color.r) / q;
-            c.g = (qa * a.color.g + qb * b.color.g) / q;
-            c.b = (qa * a.color.b + qb * b.color.b) / q;
-            color = PackColor(c);
+            color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
         }
-        WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), z, color);
+        WriteFragment(target, state, x, y, z, color);
     }
 }
 
@@ -210,21 +181,18 @@ void RasterizeSegment(const ScreenPolygon& segment, const Shading& shading, cons
     const std::int64_t half = kSubPixelOne / 2;
     const std::int64_t x = -((-(end.x - half)) >> kSubPixelBits);  // ceil((x - 1/2) / 256)
     const std::int64_t y = -((-(end.y - half)) >> kSubPixelBits);
-    const D3DVIEWPORT9& vp = target.viewport;
-    if (x < std::max<std::int64_t>(vp.X, 0) || y < std::max<std::int64_t>(vp.Y, 0) ||
-        x >= std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) ||
-        y >= std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height)) {
+    if (!Scissor(target).Contains(x, y)) {
         return;
     }
     const std::uint32_t color = shading.flat ? shading.flatColor : PackColor(end.color);
-    WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), end.z, color);
+    WriteFragment(target, state, x, y, end.z, color);
 }
 
 void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                      RenderTarget& target) {
     // A point is a one-pixel square centred on the vertex, filled with the top-left rule: it
     // covers the pixel (ceil(x - 1/2), ceil(y - 1/2)). Vertices made by clipping are not points.
-    const D3DVIEWPORT9& vp = target.viewport;
+    const Scissor scissor(target);
     for (int k = 0; k < polygon.count; ++k) {
         if (!polygon.isOriginalVertex[k]) {
             continue;
@@ -233,13 +201,11 @@ void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const
         const std::int64_t half = kSubPixelOne / 2;
         const std::int64_t x = -((-(v.x - half)) >> kSubPixelBits);  // ceil((x - 1/2) / 256)
         const std::int64_t y = -((-(v.y - half)) >> kSubPixelBits);
-        if (x < std::max<std::int64_t>(vp.X, 0) || y < std::max<std::int64_t>(vp.Y, 0) ||
-            x >= std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) ||
-            y >= std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height)) {
+        if (!scissor.Contains(x, y)) {
             continue;
         }
         const std::uint32_t color = shading.flat ? shading.flatColor : PackColor(v.color);
-        WriteFragment(target, state, static_cast<int>(x), static_cast<int>(y), v.z, color);
+        WriteFragment(target, state, x, y, v.z, color);
     }
 }
 

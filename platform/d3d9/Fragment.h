@@ -1,0 +1,186 @@
+// What the solid fill (Raster.cpp) and the lines (Wireframe.cpp) share, inline so that the
+// per-pixel work stays inside their loops: the scissor rectangle, attribute planes in single
+// precision, colour and depth conversion, the fallback colour for primitives too thin for
+// single-precision planes, and the per-fragment operations.
+//
+// Per-fragment operations for this fixed-function subset, in Direct3D 9's order: depth test
+// (D3DRS_ZFUNC, LESSEQUAL by default, in 16 bits), depth write if D3DRS_ZWRITEENABLE, then the
+// colour write under D3DRS_COLORWRITEENABLE. Blending, alpha test, fog, dithering and stencil
+// are off by default and not implemented.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/d3d9/Pipeline.h"
+
+namespace standin::pipeline {
+
+inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) {
+        --q;
+    }
+    return q;
+}
+
+inline std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+// The pixels a primitive may write, inclusive: the viewport cut to the render target.
+struct Scissor {
+    std::int64_t left = 0;
+    std::int64_t top = 0;
+    std::int64_t right = -1;
+    std::int64_t bottom = -1;
+
+    explicit Scissor(const RenderTarget& target) {
+        const D3DVIEWPORT9& vp = target.viewport;
+        left = std::max<std::int64_t>(vp.X, 0);
+        top = std::max<std::int64_t>(vp.Y, 0);
+        right = std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) - 1;
+        bottom = std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height) - 1;
+    }
+    bool Contains(std::int64_t x, std::int64_t y) const { return x >= left && x <= right && y >= top && y <= bottom; }
+};
+
+// One attribute as a linear function of the window position, in single precision:
+// a(x, y) = (a0 + dadx * x) + dady * y for pixel (x, y), a0 being its value at the centre of
+// pixel (0, 0); both steps are fused multiply-adds.
+struct AttributePlane {
+    float a0 = 0;
+    float dadx = 0;
+    float dady = 0;
+
+    float At(float x, float y) const { return std::fma(dady, y, std::fma(dadx, x, a0)); }
+    float At(std::int64_t x, std::int64_t y) const { return At(static_cast<float>(x), static_cast<float>(y)); }
+};
+
+// Single-precision channel to 8-bit UNORM as GPUs convert it: clamped to 0..1 (NaN to 0),
+// c * 255/256 + 2^15 leaves round-to-nearest(c * 255) in the low 8 mantissa bits.
+inline std::uint32_t UnormBits(float channel) {
+    const float c = channel > 0 ? (channel < 1 ? channel : 1.0f) : 0.0f;
+    const float biased = c * (255.0f / 256.0f) + 32768.0f;
+    return std::bit_cast<std::uint32_t>(biased) & 0xFFu;
+}
+
+// The perspective-correct colour of a primitive: planes of r/w, g/w, b/w and 1/w, their
+// quotients converted to 8 bits.
+struct ColorPlanes {
+    AttributePlane red, green, blue, oneOverW;
+
+    std::uint32_t At(float x, float y) const {
+        const float w = 1.0f / oneOverW.At(x, y);
+        return 0xFF000000u | (UnormBits(red.At(x, y) * w) << 16) | (UnormBits(green.At(x, y) * w) << 8) |
+               UnormBits(blue.At(x, y) * w);
+    }
+    std::uint32_t At(std::int64_t x, std::int64_t y) const { return At(static_cast<float>(x), static_cast<float>(y)); }
+};
+
+// Depth value to D16: floor(clamp(z, 0, 1) * 65535 + 0.5) (NaN to 0). On 0..1 the sum is
+// positive, so truncation is the floor.
+inline std::uint16_t QuantizeDepth(double z) {
+    const double clamped = z > 0 ? (z < 1 ? z : 1.0) : 0.0;
+    return static_cast<std::uint16_t>(static_cast<std::int32_t>(clamped * 65535 + 0.5));
+}
+
+// The colour of primitives too thin for single-precision planes: double-precision weights q of
+// the vertices (each already divided by its w), colour = sum(q * colour) / sum(q).
+template <std::size_t N>
+std::uint32_t MixColors(const double (&q)[N], const Color* const (&colors)[N]) {
+    double sum = q[0];
+    double r = q[0] * colors[0]->r;
+    double g = q[0] * colors[0]->g;
+    double b = q[0] * colors[0]->b;
+    for (std::size_t k = 1; k < N; ++k) {
+        sum = sum + q[k];
+        r = r + q[k] * colors[k]->r;
+        g = g + q[k] * colors[k]->g;
+        b = b + q[k] * colors[k]->b;
+    }
+    return PackColor({r / sum, g / sum, b / sum, 0});
+}
+
+inline bool DepthPasses(DWORD function, std::uint16_t incoming, std::uint16_t stored) {
+    switch (function) {
+        case D3DCMP_NEVER:
+            return false;
+        case D3DCMP_LESS:
+            return incoming < stored;
+        case D3DCMP_EQUAL:
+            return incoming == stored;
+        case D3DCMP_LESSEQUAL:
+            return incoming <= stored;
+        case D3DCMP_GREATER:
+            return incoming > stored;
+        case D3DCMP_NOTEQUAL:
+            return incoming != stored;
+        case D3DCMP_GREATEREQUAL:
+            return incoming >= stored;
+        default:
+            return true;  // D3DCMP_ALWAYS
+    }
+}
+
+// Depth-tests the fragment at (x, y), which must lie inside the target, and writes depth and
+// colour if it passes.
+inline void WriteFragment(RenderTarget& target, const RasterState& state, std::int64_t x, std::int64_t y, double z,
+                          std::uint32_t color) {
+    const std::size_t index =
+        static_cast<std::size_t>(y) * static_cast<std::size_t>(target.width) + static_cast<std::size_t>(x);
+    if (state.depthTest && target.depth != nullptr) {
+        const std::uint16_t depth = QuantizeDepth(z);
+        if (!DepthPasses(state.depthFunc, depth, target.depth[index])) {
+            return;
+        }
+        if (state.depthWrite) {
+            target.depth[index] = depth;
+        }
+    }
+    if (state.colorWriteMask == 0xF) {
+        target.color[index] = color;
+        return;
+    }
+    // D3DCOLORWRITEENABLE_RED 1, GREEN 2, BLUE 4, ALPHA 8.
+    std::uint32_t mask = 0;
+    mask |= (state.colorWriteMask & 1u) ? 0x00FF0000u : 0;
+    mask |= (state.colorWriteMask & 2u) ? 0x0000FF00u : 0;
+    mask |= (state.colorWriteMask & 4u) ? 0x000000FFu : 0;
+    mask |= (state.colorWriteMask & 8u) ? 0xFF000000u : 0;
+    target.color[index] = (target.color[index] & ~mask) | (color & mask);
+}
+
+// >>span kernels: one row of a triangle, from column x0 to x1 inclusive, with per-triangle
+// choices made once. Every kernel computes exactly what WriteFragment computes per pixel.
+
+struct SpanShader {
+    AttributePlane depth;
+    ColorPlanes color;
+    std::uint32_t flatColor = 0;
+};
+
+using SpanFunction = void (*)(const SpanShader& shader, std::int32_t y, std::int32_t x0, std::int32_t x1,
+                              std::uint32_t* colorRow, std::uint16_t* depthRow);
+
+// Kernels for a full colour write mask; "depth" ones test LESSEQUAL and write depth. The fills
+// serve Clear.
+struct SpanKernels {
+    SpanFunction flat;
+    SpanFunction gouraud;
+    SpanFunction flatDepth;
+    SpanFunction gouraudDepth;
+    void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
+    void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
+};
+
+// The kernels in use: built for the widest vector unit the processor has, or the portable ones.
+const SpanKernels& ActiveSpanKernels();
+const SpanKernels& PortableSpanKernels();
+// Null where the processor or the build has none wider than the portable ones.
+const SpanKernels* WideSpanKernels();
+
+}  // namespace standin::pipeline
