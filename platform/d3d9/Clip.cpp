@@ -94,6 +94,12 @@ ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, cons
     return v;
 }
 
+// Distance(v, plane) >= 0 for every plane, the same sums without the switch.
+bool InsideAll(const ClipVertex& v) {
+    const double band = kGuardBand * v.w;
+    return v.z >= 0 && v.w - v.z >= 0 && v.x + band >= 0 && band - v.x >= 0 && v.y + band >= 0 && band - v.y >= 0;
+}
+
 bool IsFinite(const ClipVertex& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
@@ -134,21 +140,24 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
     if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c)) {
         return false;  // NaN or infinite positions: the triangle is dropped
     }
+    // Common case first: everything inside, nothing to cut.
+    if (InsideAll(a) && InsideAll(b) && InsideAll(c)) {
+        out->vertices[0] = a;
+        out->vertices[1] = b;
+        out->vertices[2] = c;
+        out->edgeToNextIsOriginal[0] = out->edgeToNextIsOriginal[1] = out->edgeToNextIsOriginal[2] = true;
+        out->isOriginalVertex[0] = out->isOriginalVertex[1] = out->isOriginalVertex[2] = true;
+        out->count = 3;
+        return true;
+    }
+
     ClippedPolygon polygon;
-    polygon.vertices = {a, b, c};
+    polygon.vertices[0] = a;
+    polygon.vertices[1] = b;
+    polygon.vertices[2] = c;
     polygon.edgeToNextIsOriginal = {true, true, true};
     polygon.isOriginalVertex = {true, true, true};
     polygon.count = 3;
-
-    // Common case first: everything inside, nothing to cut.
-    bool allInside = true;
-    for (Plane plane : kPlanes) {
-        allInside = allInside && Distance(a, plane) >= 0 && Distance(b, plane) >= 0 && Distance(c, plane) >= 0;
-    }
-    if (allInside) {
-        *out = polygon;
-        return true;
-    }
 
     ClippedPolygon scratch;
     ClippedPolygon* current = &polygon;

@@ -74,7 +74,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     const LONG vpBottom = static_cast<LONG>(viewport_.Y + viewport_.Height);
     const D3DRECT whole{vpLeft, vpTop, vpRight, vpBottom};
     const DWORD rectCount = count > 0 ? count : 1;
-    const pipeline::SpanKernels& kernels = pipeline::ActiveSpanKernels();
+    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
     for (DWORD r = 0; r < rectCount; ++r) {
         const D3DRECT& rect = count > 0 ? rects[r] : whole;
         const LONG left = std::max(rect.x1, vpLeft);
@@ -366,8 +366,8 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
     // Clip, divide by w and map; lines are not culled and take no fill mode. Flat lines have
     // their first vertex's colour.
-    pipeline::ClippedPolygon clipped;
-    pipeline::ScreenPolygon screen;
+    pipeline::ClippedPolygon& clipped = clipped_;
+    pipeline::ScreenPolygon& screen = screen_;
     if (!pipeline::ClipSegment(v0, v1, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
         return;
     }
@@ -380,8 +380,8 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
 void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
                        pipeline::RenderTarget& target) const {
     // A point inside the clip volume is one pixel (D3DRS_POINTSIZE is not honoured: always 1).
-    pipeline::ClippedPolygon clipped;
-    pipeline::ScreenPolygon screen;
+    pipeline::ClippedPolygon& clipped = clipped_;
+    pipeline::ScreenPolygon& screen = screen_;
     if (!pipeline::ClipPoint(v, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
         return;
     }
@@ -394,19 +394,17 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
                           const pipeline::ClipVertex& v2, const pipeline::RasterState& state,
                           pipeline::RenderTarget& target) const {
     // Clip to 0 <= z <= w and the guard band.
-    pipeline::ClippedPolygon clipped;
+    pipeline::ClippedPolygon& clipped = clipped_;
     if (!pipeline::ClipTriangle(v0, v1, v2, &clipped)) {
         return;
     }
-    // Divide by w, map to the viewport, snap to 1/256 pixel.
-    pipeline::ScreenPolygon screen;
-    if (!pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+    // Divide by w, map to the viewport, snap to 1/256 pixel; cull by the winding on the screen
+    // before the rest of the setup.
+    pipeline::ScreenPolygon& screen = screen_;
+    if (!pipeline::MapPositions(clipped, target.viewport, &screen) || pipeline::IsCulled(screen, state.cullMode)) {
         return;
     }
-    // Cull by the winding on the screen.
-    if (pipeline::IsCulled(screen, state.cullMode)) {
-        return;
-    }
+    pipeline::MapAttributes(clipped, target.viewport, &screen);
     // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
     // that vertex away (D3DSHADEMODE).
     pipeline::Shading shading;

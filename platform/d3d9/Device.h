@@ -154,7 +154,10 @@ private:
     DWORD fvf_ = 0;
     std::array<StreamBinding, kMaxStreams> streams_{};
     bool inScene_ = false;
-    std::vector<pipeline::ClipVertex> clipVertices_;       // scratch of DrawPrimitive, kept to reuse its memory
+    std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
+    // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
+    mutable pipeline::ClippedPolygon clipped_;
+    mutable pipeline::ScreenPolygon screen_;
     std::vector<std::vector<std::uint8_t>> spareStorage_;  // of released vertex buffers
     std::size_t spareBytes_ = 0;
     std::uint64_t storageAllocations_ = 0;

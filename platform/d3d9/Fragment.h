@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -154,8 +155,87 @@ inline void WriteFragment(RenderTarget& target, const RasterState& state, std::i
     target.color[index] = (target.color[index] & ~mask) | (color & mask);
 }
 
-// >>span kernels: one row of a triangle, from column x0 to x1 inclusive, with per-triangle
-// choices made once. Every kernel computes exactly what WriteFragment computes per pixel.
+// >>triangle traversal
+
+// floor(n / d) for d > 0 while n grows by `delta` each row, kept exact without dividing again.
+class FloorStepper {
+public:
+    FloorStepper() = default;
+    FloorStepper(std::int64_t n, std::int64_t d, std::int64_t delta)
+        : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(delta, d)), dr_(delta - dq_ * d), d_(d) {}
+    std::int64_t Value() const { return q_; }
+    void Step() {
+        q_ += dq_;
+        r_ += dr_;
+        if (r_ >= d_) {
+            r_ -= d_;
+            ++q_;
+        }
+    }
+
+private:
+    std::int64_t q_ = 0, r_ = 0, dq_ = 0, dr_ = 0, d_ = 1;
+};
+
+// One edge function of a triangle over its bounding box, with the top-left bias added: a pixel
+// is covered when all three are >= 0. `value` holds at the box's first pixel; it changes by
+// stepX from column to column and by stepY from row to row.
+struct EdgeSteps {
+    std::int64_t value = 0;
+    std::int64_t stepX = 0;
+    std::int64_t stepY = 0;
+};
+
+// Which columns of a row, counted from the box's first column, an edge leaves inside: the edge
+// bounds them from below (value rising along the row), from above (falling), or takes the row
+// whole or not at all (constant along the row). Exact integer division for the first row,
+// stepped from row to row.
+class EdgeWalker {
+public:
+    explicit EdgeWalker(const EdgeSteps& edge)
+        : kind_(edge.stepX > 0 ? Kind::Lower : (edge.stepX < 0 ? Kind::Upper : Kind::Row)) {
+        if (kind_ == Kind::Row) {
+            rowValue_ = edge.value;
+            rowDelta_ = edge.stepY;
+        } else {
+            bound_ = FloorStepper(edge.value, edge.stepX > 0 ? edge.stepX : -edge.stepX, edge.stepY);
+        }
+    }
+    // Narrows [first, last] to this edge's columns of the current row.
+    void Clip(std::int64_t* first, std::int64_t* last) const {
+        switch (kind_) {
+            case Kind::Lower:  // value + stepX * t >= 0 for t >= ceil(-value / stepX)
+                *first = std::max(*first, -bound_.Value());
+                break;
+            case Kind::Upper:  // value - |stepX| * t >= 0 for t <= floor(value / |stepX|)
+                *last = std::min(*last, bound_.Value());
+                break;
+            case Kind::Row:
+                if (rowValue_ < 0) {
+                    *last = -1;
+                    *first = 0;
+                }
+                break;
+        }
+    }
+    void NextRow() {
+        if (kind_ == Kind::Row) {
+            rowValue_ += rowDelta_;
+        } else {
+            bound_.Step();
+        }
+    }
+
+private:
+    enum class Kind { Lower, Upper, Row };
+    Kind kind_;
+    FloorStepper bound_;
+    std::int64_t rowValue_ = 0;
+    std::int64_t rowDelta_ = 0;
+};
+
+// >>raster kernels: a triangle's pixels in the common states, with per-triangle choices made
+// once. Every kernel computes exactly what WriteFragment computes per pixel.
 
 struct SpanShader {
     AttributePlane depth;
@@ -163,24 +243,33 @@ struct SpanShader {
     std::uint32_t flatColor = 0;
 };
 
-using SpanFunction = void (*)(const SpanShader& shader, std::int32_t y, std::int32_t x0, std::int32_t x1,
-                              std::uint32_t* colorRow, std::uint16_t* depthRow);
+// A clockwise triangle's bounding box (scissored, not empty), its edges and what it writes.
+struct TriangleJob {
+    std::array<EdgeSteps, 3> edges;
+    std::int32_t minX = 0, maxX = -1, minY = 0, maxY = -1;
+    SpanShader shader;
+    std::uint32_t* color = nullptr;
+    std::uint16_t* depth = nullptr;
+    std::size_t pitch = 0;  // pixels per row of both buffers
+};
+
+using TriangleFunction = void (*)(const TriangleJob& job);
 
 // Kernels for a full colour write mask; "depth" ones test LESSEQUAL and write depth. The fills
 // serve Clear.
-struct SpanKernels {
-    SpanFunction flat;
-    SpanFunction gouraud;
-    SpanFunction flatDepth;
-    SpanFunction gouraudDepth;
+struct RasterKernels {
+    TriangleFunction flat;
+    TriangleFunction gouraud;
+    TriangleFunction flatDepth;
+    TriangleFunction gouraudDepth;
     void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
 };
 
 // The kernels in use: built for the widest vector unit the processor has, or the portable ones.
-const SpanKernels& ActiveSpanKernels();
-const SpanKernels& PortableSpanKernels();
+const RasterKernels& ActiveRasterKernels();
+const RasterKernels& PortableRasterKernels();
 // Null where the processor or the build has none wider than the portable ones.
-const SpanKernels* WideSpanKernels();
+const RasterKernels* WideRasterKernels();
 
 }  // namespace standin::pipeline

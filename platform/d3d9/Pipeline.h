@@ -8,7 +8,7 @@
 //   Raster.cpp     solid fill with the top-left rule, flat or Gouraud colour, row by row
 //   Wireframe.cpp  lines (line primitives, wireframe edges) and points
 //   Fragment.h     what both share: scissor, attribute planes, 16-bit depth test and write,
-//                  colour write; SpanKernels.cpp fills a row of a triangle in the common states
+//                  colour write; RasterKernels.cpp fills a triangle in the common states
 //
 // Coordinates follow Direct3D 9: screen origin at the top-left, x right, y down, and the centre
 // of pixel (i, j) at the integer point (i, j) ("Rasterization Rules (Direct3D 9)").
@@ -158,6 +158,10 @@ struct ScreenPolygon {
 
 // Divides by w, maps to the viewport and snaps; false if a result is not usable (not finite).
 bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
+// The same in two steps, so that culling can come between them: the snapped positions, depth,
+// the edge flags and the area first, then 1/w, the colours and the single-precision values.
+bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
+void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
 // The cull mode's verdict on the polygon's winding. Zero-area polygons are always dropped.
 bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode);
 
@@ -184,6 +188,6 @@ void RasterizeSegment(const ScreenPolygon& segment, const Shading& shading, cons
 std::uint32_t PackColor(const Color& color);
 
 // The depth test and write, colour write, attribute planes and scissor that both raster files
-// share are inline in Fragment.h; the row kernels of the solid fill are in SpanKernels.cpp.
+// share are inline in Fragment.h; the solid fill's kernels are in RasterKernels.cpp.
 
 }  // namespace standin::pipeline

@@ -4,9 +4,10 @@
 // pixels). The edge functions are exact 64-bit integers on positions snapped to 1/256 pixel, so
 // two triangles sharing an edge cover each pixel along it exactly once.
 //
-// Traversal: row by row, each edge gives the row's first or last covered column by exact integer
-// division of its edge function, stepped from row to row without dividing again, so a triangle
-// costs its rows and its covered pixels, never the empty part of its bounding box.
+// Traversal (RasterKernels.inc for the common states): narrow triangles step the edge functions
+// across their small bounding box; wider ones take each row's first and last covered column from
+// exact integer division of the edge functions, stepped from row to row without dividing again,
+// so a triangle costs its rows and its covered pixels, never the empty part of its box.
 //
 // Attributes are evaluated at the pixel centre. Depth is interpolated linearly in screen space
 // (z/w is affine there). Gouraud colour is perspective-correct: each channel divided by w and
@@ -19,7 +20,6 @@
 // shading uses the provoking vertex's colour as it is.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Pipeline.h"
@@ -43,74 +43,6 @@ struct Edge {
         bias = topLeft ? 0 : -1;
     }
     std::int64_t At(std::int64_t px, std::int64_t py) const { return dx * (py - ay) - dy * (px - ax); }
-};
-
-// floor(n / d) for d > 0 while n grows by `delta` each row, kept exact without dividing again.
-class FloorStepper {
-public:
-    FloorStepper() = default;
-    FloorStepper(std::int64_t n, std::int64_t d, std::int64_t delta)
-        : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(delta, d)), dr_(delta - dq_ * d), d_(d) {}
-    std::int64_t Value() const { return q_; }
-    void Step() {
-        q_ += dq_;
-        r_ += dr_;
-        if (r_ >= d_) {
-            r_ -= d_;
-            ++q_;
-        }
-    }
-
-private:
-    std::int64_t q_ = 0, r_ = 0, dq_ = 0, dr_ = 0, d_ = 1;
-};
-
-// Which columns of a row, counted from the box's first column, an edge leaves inside: E at
-// column t of the row is e - dy * 256 * t, so the edge bounds t from below (going up), from
-// above (going down), or takes the row whole or not at all (horizontal).
-class EdgeWalker {
-public:
-    EdgeWalker(const Edge& edge, std::int64_t firstColumn, std::int64_t firstRow)
-        : kind_(edge.dy < 0 ? Kind::Lower : (edge.dy > 0 ? Kind::Upper : Kind::Row)) {
-        const std::int64_t n = edge.At(firstColumn * kSubPixelOne, firstRow * kSubPixelOne) + edge.bias;
-        const std::int64_t delta = edge.dx * kSubPixelOne;
-        if (kind_ == Kind::Row) {
-            rowValue_ = n;
-            rowDelta_ = delta;
-        } else {
-            bound_ = FloorStepper(n, std::abs(edge.dy) * kSubPixelOne, delta);
-        }
-    }
-    // Narrows [first, last] to this edge's columns of the current row.
-    void Clip(std::int64_t* first, std::int64_t* last) const {
-        switch (kind_) {
-            case Kind::Lower:
-                *first = std::max(*first, -bound_.Value());
-                break;
-            case Kind::Upper:
-                *last = std::min(*last, bound_.Value());
-                break;
-            case Kind::Row:
-                if (rowValue_ < 0) {
-                    *last = std::numeric_limits<std::int64_t>::min();
-                }
-                break;
-        }
-    }
-    void NextRow() {
-        if (kind_ == Kind::Row) {
-            rowValue_ += rowDelta_;
-        } else {
-            bound_.Step();
-        }
-    }
-
-private:
-    enum class Kind { Lower, Upper, Row };
-    Kind kind_;
-    FloorStepper bound_;
-    std::int64_t rowValue_ = 0;
-    std::int64_t rowDelta_ = 0;
 };
 
 // What every attribute plane of one triangle shares: the edge vectors scaled by one over the
@@ -172,12 +104,13 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         return;  // a sliver turned over or flattened by snapping
     }
 
-    // Pixel centres inside the bounding box, scissored to the viewport and the target.
+    // Pixel centres inside the bounding box, scissored to the viewport and the target (a floor
+    // or ceiling division by 256 is an arithmetic shift).
     const Scissor scissor(target);
-    const std::int64_t minX = std::max(scissor.left, CeilDiv(std::min({a.x, b.x, c.x}), kSubPixelOne));
-    const std::int64_t maxX = std::min(scissor.right, FloorDiv(std::max({a.x, b.x, c.x}), kSubPixelOne));
-    const std::int64_t minY = std::max(scissor.top, CeilDiv(std::min({a.y, b.y, c.y}), kSubPixelOne));
-    const std::int64_t maxY = std::min(scissor.bottom, FloorDiv(std::max({a.y, b.y, c.y}), kSubPixelOne));
+    const std::int64_t minX = std::max(scissor.left, -((-std::min({a.x, b.x, c.x})) >> kSubPixelBits));
+    const std::int64_t maxX = std::min(scissor.right, std::max({a.x, b.x, c.x}) >> kSubPixelBits);
+    const std::int64_t minY = std::max(scissor.top, -((-std::min({a.y, b.y, c.y})) >> kSubPixelBits));
+    const std::int64_t maxY = std::min(scissor.bottom, std::max({a.y, b.y, c.y}) >> kSubPixelBits);
     if (minX > maxX || minY > maxY) {
         return;
     }
@@ -188,25 +121,40 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     const bool gouraud = !shading.flat;
     const bool depthTest = state.depthTest && target.depth != nullptr;
 
-    // The common states go to a span kernel; the rest (other depth functions, a partial colour
-    // mask, triangles too thin for single-precision planes) to the per-fragment path.
-    SpanFunction kernel = nullptr;
-    if (setup.Valid() && state.colorWriteMask == 0xF &&
-        (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
-        const SpanKernels& kernels = ActiveSpanKernels();
-        kernel = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
-                           : (gouraud ? kernels.gouraud : kernels.flat);
+    TriangleJob job;
+    const Edge* edges[3] = {&bc, &ca, &ab};
+    for (std::size_t k = 0; k < 3; ++k) {
+        job.edges[k].value = edges[k]->At(minX * kSubPixelOne, minY * kSubPixelOne) + edges[k]->bias;
+        job.edges[k].stepX = -edges[k]->dy * kSubPixelOne;
+        job.edges[k].stepY = edges[k]->dx * kSubPixelOne;
     }
-    SpanShader shader;
-    shader.flatColor = shading.flatColor;
+    job.minX = static_cast<std::int32_t>(minX);
+    job.maxX = static_cast<std::int32_t>(maxX);
+    job.minY = static_cast<std::int32_t>(minY);
+    job.maxY = static_cast<std::int32_t>(maxY);
+    job.shader.flatColor = shading.flatColor;
     if (setup.Valid()) {
-        shader.depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
+        job.shader.depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
         if (gouraud) {
-            shader.color = setup.Colors(a, c, b);
+            job.shader.color = setup.Colors(a, c, b);
         }
     }
 
-    EdgeWalker walkers[3] = {{bc, minX, minY}, {ca, minX, minY}, {ab, minX, minY}};
+    // The common states go to a kernel; the rest (other depth functions, a partial colour mask,
+    // triangles too thin for single-precision planes) to the per-fragment path.
+    if (setup.Valid() && state.colorWriteMask == 0xF &&
+        (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
+        const RasterKernels& kernels = ActiveRasterKernels();
+        job.color = target.color;
+        job.depth = depthTest ? target.depth : nullptr;
+        job.pitch = static_cast<std::size_t>(target.width);
+        const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
+                                                : (gouraud ? kernels.gouraud : kernels.flat);
+        fill(job);
+        return;
+    }
+
+    EdgeWalker walkers[3] = {EdgeWalker(job.edges[0]), EdgeWalker(job.edges[1]), EdgeWalker(job.edges[2])};
     const double inverseArea = 1.0 / static_cast<double>(area);
     for (std::int64_t y = minY; y <= maxY; ++y) {
         std::int64_t first = 0;
@@ -215,23 +163,13 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
             walker.Clip(&first, &last);
             walker.NextRow();
         }
-        if (first > last) {
-            continue;
-        }
-        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(target.width);
-        if (kernel != nullptr) {
-            kernel(shader, static_cast<std::int32_t>(y), static_cast<std::int32_t>(minX + first),
-                   static_cast<std::int32_t>(minX + last), target.color + row,
-                   depthTest ? target.depth + row : nullptr);
-            continue;
-        }
         for (std::int64_t x = minX + first; x <= minX + last; ++x) {
             double z = 0;
             std::uint32_t color = shading.flatColor;
             if (setup.Valid()) {
-                z = static_cast<double>(shader.depth.At(x, y));
+                z = static_cast<double>(job.shader.depth.At(x, y));
                 if (gouraud) {
-                    color = shader.color.At(x, y);
+                    color = job.shader.color.At(x, y);
                 }
             } else {
                 // Too thin for single-precision planes: double-precision barycentric weights,

@@ -22,9 +22,17 @@ namespace {
 // back buffer the device accepts; anything larger is treated as unusable.
 constexpr double kMaxScreenCoordinate = 1 << 20;
 
+// std::llround (to nearest, halves away from zero) for |v| < 2^62, without a library call: the
+// truncation and the remainder v - t are both exact.
+std::int64_t RoundHalfAway(double v) {
+    const auto t = static_cast<std::int64_t>(v);
+    const double remainder = v - static_cast<double>(t);
+    return t + (remainder >= 0.5 ? 1 : 0) - (remainder <= -0.5 ? 1 : 0);
+}
+
 }  // namespace
 
-bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
     const double halfWidth = static_cast<double>(viewport.Width) / 2;
     const double halfHeight = static_cast<double>(viewport.Height) / 2;
     const double depthRange = static_cast<double>(viewport.MaxZ) - static_cast<double>(viewport.MinZ);
@@ -38,9 +46,28 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
             return false;  // also catches NaN, e.g. from w == 0
         }
         ScreenVertex& s = out->vertices[k];
-        s.x = std::llround(sx * static_cast<double>(kSubPixelOne));
-        s.y = std::llround(sy * static_cast<double>(kSubPixelOne));
+        s.x = RoundHalfAway(sx * static_cast<double>(kSubPixelOne));
+        s.y = RoundHalfAway(sy * static_cast<double>(kSubPixelOne));
         s.z = sz;
+        out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
+        out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
+    }
+    // Shoelace formula, fanned from vertex 0: twice the signed area, > 0 when clockwise (y down).
+    std::int64_t area = 0;
+    const ScreenVertex& o = out->vertices[0];
+    for (int k = 1; k + 1 < out->count; ++k) {
+        const ScreenVertex& a = out->vertices[k];
+        const ScreenVertex& b = out->vertices[k + 1];
+        area += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
+    }
+    out->doubleArea = area;
+    return true;
+}
+
+void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+    for (int k = 0; k < polygon.count; ++k) {
+        const ClipVertex& v = polygon.vertices[k];
+        ScreenVertex& s = out->vertices[k];
         s.invW = 1 / v.w;
         s.color = v.color;
         // Single precision, as the attribute setup of the reference implementation sees the
@@ -61,18 +88,14 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
         s.windowZ =
             std::fma(symmetricZ * oneOverW, (viewport.MaxZ - viewport.MinZ) / 2, (viewport.MaxZ + viewport.MinZ) / 2);
         s.rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
-        out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
-        out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
     }
-    // Shoelace formula, fanned from vertex 0: twice the signed area, > 0 when clockwise (y down).
-    std::int64_t area = 0;
-    const ScreenVertex& o = out->vertices[0];
-    for (int k = 1; k + 1 < out->count; ++k) {
-        const ScreenVertex& a = out->vertices[k];
-        const ScreenVertex& b = out->vertices[k + 1];
-        area += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
+}
+
+bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+    if (!MapPositions(polygon, viewport, out)) {
+        return false;
     }
-    out->doubleArea = area;
+    MapAttributes(polygon, viewport, out);
     return true;
 }
 

@@ -40,11 +40,11 @@ struct DepthImage {
 };
 DepthImage DepthBuffer(IDirect3DDevice9* device);
 
-// The software device fills rows of triangles with kernels built for the widest vector unit
+// The software device fills triangles with kernels built for the widest vector unit
 // the processor has (AVX2 with FMA on x86-64), or with portable ones; both give the same bits.
 // Chooses the wide ones (true) or the portable ones (false) for the whole process; returns
 // whether the choice was made, false when asked for wide kernels where there are none.
-bool UseWideSpanKernels(bool wide);
+bool UseWideRasterKernels(bool wide);
 
 // How many times the device took memory for a vertex buffer from the heap instead of reusing
 // the memory of a released one (0 for a device that is not the software one).

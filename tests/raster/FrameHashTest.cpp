@@ -108,7 +108,7 @@ TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
     // slower portable ones on every seventh angle).
     const auto table = ReadTable();
     for (const bool wide : {false, true}) {
-        if (!standin::UseWideSpanKernels(wide)) {
+        if (!standin::UseWideRasterKernels(wide)) {
             continue;  // the portable ones ran already
         }
         const int step = wide ? s.angleStep : 7;
@@ -119,7 +119,7 @@ TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
                 << s.name << " at " << angle << " degrees, " << (wide ? "wide" : "portable") << " kernels";
         }
     }
-    standin::UseWideSpanKernels(true);
+    standin::UseWideRasterKernels(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,4 +1,4 @@
-// The span kernels, built twice from SpanKernels.inc: portable, and on x86-64 (GCC or Clang)
+// The raster kernels, built twice from RasterKernels.inc: portable, and on x86-64 (GCC or Clang)
 // for AVX2 with FMA through function target attributes, so that nothing built for AVX2 can run
 // on a processor without it. Which set runs is chosen once, by what the processor offers.
 #include <algorithm>
@@ -8,31 +8,31 @@
 #include "platform/d3d9/Standin.h"
 
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
-#define STANDIN_WIDE_SPAN_KERNELS 1
+#define STANDIN_WIDE_RASTER_KERNELS 1
 #endif
 
 namespace standin::pipeline {
 
 namespace portable {
-#define SPAN_TARGET
-#include "platform/d3d9/SpanKernels.inc"
-#undef SPAN_TARGET
+#define KERNEL_TARGET
+#include "platform/d3d9/RasterKernels.inc"
+#undef KERNEL_TARGET
 }  // namespace portable
 
-#if defined(STANDIN_WIDE_SPAN_KERNELS)
+#if defined(STANDIN_WIDE_RASTER_KERNELS)
 namespace wide {
-#define SPAN_TARGET __attribute__((target("avx2,fma")))
-#include "platform/d3d9/SpanKernels.inc"
-#undef SPAN_TARGET
+#define KERNEL_TARGET __attribute__((target("avx2,fma")))
+#include "platform/d3d9/RasterKernels.inc"
+#undef KERNEL_TARGET
 }  // namespace wide
 #endif
 
-const SpanKernels& PortableSpanKernels() {
+const RasterKernels& PortableRasterKernels() {
     return portable::kKernels;
 }
 
-const SpanKernels* WideSpanKernels() {
-#if defined(STANDIN_WIDE_SPAN_KERNELS)
+const RasterKernels* WideRasterKernels() {
+#if defined(STANDIN_WIDE_RASTER_KERNELS)
     static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return supported ? &wide::kKernels : nullptr;
 #else
@@ -42,14 +42,14 @@ const SpanKernels* WideSpanKernels() {
 
 namespace {
 
-std::atomic<const SpanKernels*> gActive{nullptr};
+std::atomic<const RasterKernels*> gActive{nullptr};
 
 }  // namespace
 
-const SpanKernels& ActiveSpanKernels() {
-    const SpanKernels* active = gActive.load(std::memory_order_relaxed);
+const RasterKernels& ActiveRasterKernels() {
+    const RasterKernels* active = gActive.load(std::memory_order_relaxed);
     if (active == nullptr) {
-        active = WideSpanKernels() != nullptr ? WideSpanKernels() : &PortableSpanKernels();
+        active = WideRasterKernels() != nullptr ? WideRasterKernels() : &PortableRasterKernels();
         gActive.store(active, std::memory_order_relaxed);
     }
     return *active;
@@ -59,10 +59,10 @@ const SpanKernels& ActiveSpanKernels() {
 
 namespace standin {
 
-bool UseWideSpanKernels(bool wide) {
-    const pipeline::SpanKernels* kernels = wide ? pipeline::WideSpanKernels() : &pipeline::PortableSpanKernels();
+bool UseWideRasterKernels(bool wide) {
+    const pipeline::RasterKernels* kernels = wide ? pipeline::WideRasterKernels() : &pipeline::PortableRasterKernels();
     if (kernels == nullptr) {
-        pipeline::gActive.store(&pipeline::PortableSpanKernels(), std::memory_order_relaxed);
+        pipeline::gActive.store(&pipeline::PortableRasterKernels(), std::memory_order_relaxed);
         return false;
     }
     pipeline::gActive.store(kernels, std::memory_order_relaxed);
