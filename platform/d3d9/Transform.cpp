@@ -3,6 +3,7 @@
 // product is formed as (v * (World * View)) * Projection, the world-view matrix being built in
 // single precision first, as fixed-function pipelines do; every product and sum is a float
 // operation in that order (the build forbids fused multiply-adds).
+#include <array>
 #include <cstring>
 
 #include "platform/d3d9/Pipeline.h"
@@ -36,10 +37,21 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     return out;
 }
 
+// byte / 255 for every byte, divided once.
+struct ByteToUnit {
+    std::array<double, 256> value{};
+    ByteToUnit() {
+        for (std::size_t b = 0; b < value.size(); ++b) {
+            value[b] = static_cast<double>(b) / 255.0;
+        }
+    }
+};
+const ByteToUnit kByteToUnit;
+
 // D3DCOLOR is 0xAARRGGBB; each channel becomes byte / 255.
 Color DecodeColor(D3DCOLOR c) {
-    return {static_cast<double>((c >> 16) & 0xFF) / 255.0, static_cast<double>((c >> 8) & 0xFF) / 255.0,
-            static_cast<double>(c & 0xFF) / 255.0, static_cast<double>((c >> 24) & 0xFF) / 255.0};
+    const auto& unit = kByteToUnit.value;
+    return {unit[(c >> 16) & 0xFF], unit[(c >> 8) & 0xFF], unit[c & 0xFF], unit[(c >> 24) & 0xFF]};
 }
 
 }  // namespace
