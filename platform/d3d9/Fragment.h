@@ -165,12 +165,10 @@ public:
         : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(delta, d)), dr_(delta - dq_ * d), d_(d) {}
     std::int64_t Value() const { return q_; }
     void Step() {
-        q_ += dq_;
         r_ += dr_;
-        if (r_ >= d_) {
-            r_ -= d_;
-            ++q_;
-        }
+        const bool carry = r_ >= d_;  // without a branch: the carry follows no pattern
+        r_ -= carry ? d_ : 0;
+        q_ += dq_ + (carry ? 1 : 0);
     }
 
 private:
