@@ -332,7 +332,11 @@ TEST(RasterReferenceCounts, ThousandsOfDrawsLeaveNothingBehind) {
     const int devicesBefore = standin::LiveDevices();
     {
         TestDevice device(32, 32);
+        std::uint64_t allocationsAfterFirstFrame = 0;
         for (int frame = 0; frame < 50; ++frame) {
+            if (frame == 1) {
+                allocationsAfterFirstFrame = standin::VertexStorageAllocations(device.get());
+            }
             device.BeginFrame();
             for (int draw = 0; draw < 100; ++draw) {
                 const auto offset = static_cast<float>(draw % 20);
@@ -346,9 +350,44 @@ TEST(RasterReferenceCounts, ThousandsOfDrawsLeaveNothingBehind) {
             device->Present(nullptr, nullptr, nullptr, nullptr);
         }
         EXPECT_EQ(standin::LiveDevices(), devicesBefore + 1);
+        // In steady state every buffer's memory is a released one's.
+        EXPECT_GT(allocationsAfterFirstFrame, 0u);
+        EXPECT_EQ(standin::VertexStorageAllocations(device.get()), allocationsAfterFirstFrame);
     }
     EXPECT_EQ(standin::LiveVertexBuffers(), buffersBefore);
     EXPECT_EQ(standin::LiveDevices(), devicesBefore);
+}
+
+// A buffer made from a released buffer's memory starts zeroed and has its own length; a longer
+// one than any released gets memory of its own.
+TEST(RasterReferenceCounts, RecycledVertexMemoryStartsClean) {
+    LeakCheck leaks;
+    TestDevice device(16, 16);
+    auto make = [&device](UINT length) {
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        EXPECT_EQ(device->CreateVertexBuffer(length, 0, kVertexFvf, D3DPOOL_MANAGED, &buffer, nullptr), D3D_OK);
+        return buffer;
+    };
+    IDirect3DVertexBuffer9* first = make(64);
+    void* data = nullptr;
+    ASSERT_EQ(first->Lock(0, 0, &data, 0), D3D_OK);
+    std::memset(data, 0xAB, 64);
+    first->Unlock();
+    first->Release();
+    const std::uint64_t allocations = standin::VertexStorageAllocations(device.get());
+    IDirect3DVertexBuffer9* second = make(48);
+    EXPECT_EQ(standin::VertexStorageAllocations(device.get()), allocations);  // the first one's memory
+    ASSERT_EQ(second->Lock(0, 0, &data, 0), D3D_OK);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (int k = 0; k < 48; ++k) {
+        EXPECT_EQ(bytes[k], 0) << k;
+    }
+    second->Unlock();
+    EXPECT_EQ(second->Lock(48, 16, &data, 0), D3DERR_INVALIDCALL);  // its own length, not the first's
+    IDirect3DVertexBuffer9* third = make(4096);
+    EXPECT_EQ(standin::VertexStorageAllocations(device.get()), allocations + 1);
+    third->Release();
+    second->Release();
 }
 
 TEST(RasterReferenceCounts, LocksNestAndRefuseOutOfRange) {
