@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <vector>
 
 #include "platform/d3d9/Device.h"
 
@@ -79,26 +80,31 @@ void StretchBilinear(const Image& src, std::uint32_t* dst, int dstWidth, int dst
         dstHeight <= 0) {
         return;
     }
-    const auto at = [&src](int x, int y) {
-        return src
-            .pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(src.width) + static_cast<std::size_t>(x)];
+    std::vector<Tap> columns(static_cast<std::size_t>(dstWidth));
+    for (int x = 0; x < dstWidth; ++x) {
+        columns[static_cast<std::size_t>(x)] = SampleTap(x, src.width, dstWidth);
+    }
+    const auto sourceRow = [&src](int y) {
+        return src.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(src.width);
     };
     for (int y = 0; y < dstHeight; ++y) {
         const Tap row = SampleTap(y, src.height, dstHeight);
-        for (int x = 0; x < dstWidth; ++x) {
-            const Tap column = SampleTap(x, src.width, dstWidth);
-            const std::uint32_t p00 = at(column.first, row.first);
-            const std::uint32_t p10 = at(column.second, row.first);
-            const std::uint32_t p01 = at(column.first, row.second);
-            const std::uint32_t p11 = at(column.second, row.second);
-            std::uint32_t out = 0xFF000000u;
+        const std::uint32_t* upper = sourceRow(row.first);
+        const std::uint32_t* lower = sourceRow(row.second);
+        std::uint32_t* out = dst + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstWidth);
+        for (const Tap& column : columns) {
+            const std::uint32_t p00 = upper[column.first];
+            const std::uint32_t p10 = upper[column.second];
+            const std::uint32_t p01 = lower[column.first];
+            const std::uint32_t p11 = lower[column.second];
+            std::uint32_t pixel = 0xFF000000u;
             for (int shift = 0; shift <= 16; shift += 8) {
                 const double top = Channel(p00, shift) + (Channel(p10, shift) - Channel(p00, shift)) * column.weight;
                 const double bottom = Channel(p01, shift) + (Channel(p11, shift) - Channel(p01, shift)) * column.weight;
                 const double value = top + (bottom - top) * row.weight;
-                out |= static_cast<std::uint32_t>(std::floor(value + 0.5)) << shift;
+                pixel |= static_cast<std::uint32_t>(value + 0.5) << shift;
             }
-            dst[static_cast<std::size_t>(y) * static_cast<std::size_t>(dstWidth) + static_cast<std::size_t>(x)] = out;
+            *out++ = pixel;
         }
     }
 }
