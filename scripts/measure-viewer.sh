@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# What the running viewer costs: ./scripts/measure-viewer.sh [--runs N] [--seconds S]
+# What the running viewer costs: ./scripts/measure-viewer.sh [--runs N] [--seconds S] [VIEWER...]
 #
-# Builds build/linux/app/anemometer if needed, then, once per run, starts it in an X server of its
-# own (Xvfb, 1024 x 768, 24-bit), lets it run S seconds (20 unless told), and reports:
+# Builds build/linux/app/anemometer if needed (or takes the viewer programs named, to compare
+# builds side by side: their runs alternate, so all see the same machine), then, once per run and
+# viewer, starts it in an X server of its own (Xvfb, 1024 x 768, 24-bit), lets it run S seconds
+# (20 unless told), and reports:
 #   cpu    the viewer's own CPU time (user + system, all its threads, from /proc/PID/stat) over
 #          its wall time since it started, as a share of one core; other processes on the machine
 #          do not count, so the figure is steady on a busy machine, though not exact;
@@ -11,26 +13,30 @@
 #          it counts the calls that hand a finished frame to SDL (SDL_UpdateWindowSurface,
 #          SDL_RenderPresent, SDL_GL_SwapWindow) and writes the count and the times of the first
 #          and last frame when the viewer exits;
-#   gl     whether a GL stack (libGL, libGLX, libLLVM, a DRI driver) is mapped into the viewer.
+#   gl     whether a GL stack (libGL, libLLVM, a DRI driver) is mapped into the viewer.
 # The viewer is ended with SIGTERM, which closes its window, as a user's close would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=3
 seconds=20
+viewers=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
-    *) echo "usage: $0 [--runs N] [--seconds S]" >&2; exit 2 ;;
+    -*) echo "usage: $0 [--runs N] [--seconds S] [VIEWER...]" >&2; exit 2 ;;
+    *) viewers+=("$(realpath "$1")"); shift ;;
   esac
 done
 
-if [ ! -f build/linux/build.ninja ]; then
-  cmake --preset linux >/dev/null
+if [ ${#viewers[@]} -eq 0 ]; then
+  if [ ! -f build/linux/build.ninja ]; then
+    cmake --preset linux >/dev/null
+  fi
+  cmake --build --preset linux --target anemometer >/dev/null
+  viewers=("$PWD/build/linux/app/anemometer")
 fi
-cmake --build --preset linux --target anemometer >/dev/null
-viewer="$PWD/build/linux/app/anemometer"
 
 work="$(mktemp -d)"
 xvfb_pid=""
@@ -101,7 +107,7 @@ EOF
 cc -shared -fPIC -O2 -o "$work/count.so" "$work/count.c" -ldl
 
 read -r _ _ cpu_model < <(lscpu | grep -m1 'Model name' | tr -s ' ')
-echo "machine: ${cpu_model:-unknown}, $(nproc) cores; viewer run ${seconds} s per run, ${runs} run(s)"
+echo "machine: ${cpu_model:-unknown}, $(nproc) cores; ${seconds} s per run, ${runs} run(s) per viewer"
 
 # An X server of its own: -displayfd picks a free display, -noreset keeps it across viewers.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
@@ -114,8 +120,9 @@ display=":$(head -n1 "$work/display")"
 [ "$display" != ":" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
 ticks="$(getconf CLK_TCK)"
-printf '%-4s %8s %10s %8s %s\n' run cpu rss fps gl
+printf '%-4s %8s %10s %8s %-3s %s\n' run cpu rss fps gl viewer
 for run in $(seq "$runs"); do
+for viewer in "${viewers[@]}"; do
   rm -f "$work/frames"
   DISPLAY="$display" MEASURE_FRAMES_FILE="$work/frames" LD_PRELOAD="$work/count.so" \
     SDL_VIDEODRIVER=x11 "$viewer" >/dev/null 2>"$work/stderr" &
@@ -138,9 +145,11 @@ for run in $(seq "$runs"); do
   viewer_pid=""
   read -r frames span <"$work/frames" || { frames=0; span=0; }
   awk -v u="$utime" -v s="$stime" -v st="$starttime" -v up="$uptime" -v hz="$ticks" -v hwm="$hwm_kb" \
-      -v n="$frames" -v span="$span" -v run="$run" -v gl="$gl" 'BEGIN {
+      -v n="$frames" -v span="$span" -v run="$run" -v gl="$gl" \
+      -v v="${viewer#"$PWD"/}" 'BEGIN {
     wall = up - st / hz
     fps = span > 0 ? (n - 1) / span : 0
-    printf "%-4s %7.1f%% %6.1f MiB %8.1f %s\n", run, 100 * (u + s) / hz / wall, hwm / 1024, fps, gl
+    printf "%-4s %7.1f%% %6.1f MiB %8.1f %-3s %s\n", run, 100 * (u + s) / hz / wall, hwm / 1024, fps, gl, v
   }'
+done
 done
