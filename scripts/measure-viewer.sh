@@ -13,6 +13,7 @@
 #          it counts the calls that hand a finished frame to SDL (SDL_UpdateWindowSurface,
 #          SDL_RenderPresent, SDL_GL_SwapWindow) and writes the count and the times of the first
 #          and last frame when the viewer exits;
+#   ms/frame  CPU time per frame shown (cpu over fps), comparable between runs of different rates;
 #   gl     whether a GL stack (libGL, libLLVM, a DRI driver) is mapped into the viewer.
 # The viewer is ended with SIGTERM, which closes its window, as a user's close would.
 set -euo pipefail
@@ -120,7 +121,7 @@ display=":$(head -n1 "$work/display")"
 [ "$display" != ":" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
 ticks="$(getconf CLK_TCK)"
-printf '%-4s %8s %10s %8s %-3s %s\n' run cpu rss fps gl viewer
+printf '%-4s %8s %10s %8s %9s %-3s %s\n' run cpu rss fps ms/frame gl viewer
 for run in $(seq "$runs"); do
 for viewer in "${viewers[@]}"; do
   rm -f "$work/frames"
@@ -149,7 +150,8 @@ for viewer in "${viewers[@]}"; do
       -v v="${viewer#"$PWD"/}" 'BEGIN {
     wall = up - st / hz
     fps = span > 0 ? (n - 1) / span : 0
-    printf "%-4s %7.1f%% %6.1f MiB %8.1f %-3s %s\n", run, 100 * (u + s) / hz / wall, hwm / 1024, fps, gl, v
+    share = (u + s) / hz / wall
+    printf "%-4s %7.1f%% %6.1f MiB %8.1f %9.2f %-3s %s\n", run, 100 * share, hwm / 1024, fps, (fps > 0 ? 1000 * share / fps : 0), gl, v
   }'
 done
 done
