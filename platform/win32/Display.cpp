@@ -21,10 +21,16 @@ bool DisplayHasGpu(SDL_Window* window) {
 #if defined(SDL_VIDEO_DRIVER_X11)
         // An X server lends its GPU to clients through DRI3 or DRI2 (Mesa's drivers) or NV-GLX
         // (NVIDIA's); one without them (Xvfb, a server on a dumb frame buffer) leaves OpenGL to
-        // a software rasterizer in the client.
+        // a software rasterizer in the client. And only over a local socket: a display reached
+        // over the network ("host:0", or SSH's forwarded "localhost:10") cannot lend its GPU,
+        // whatever extensions it offers.
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
         if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) {
+            return false;
+        }
+        const char* name = XDisplayString(info.info.x11.display);
+        if (name == nullptr || !(name[0] == ':' || std::strncmp(name, "unix:", 5) == 0 || name[0] == '/')) {
             return false;
         }
         constexpr const char* kGpuExtensions[] = {"DRI3", "DRI2", "NV-GLX"};
