@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
   # libraries
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev libx11-dev
   # the benchmarks' peer: Mesa's llvmpipe through OSMesa
   libosmesa6-dev
   # a display for the end-to-end tests, and tools to drive and capture it

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <vector>
 
 #include "platform/d3d9/Device.h"
 
@@ -21,7 +22,7 @@ std::atomic<int> gLiveVertexBuffers{0};
 struct Tap {
     int first = 0;
     int second = 0;
-    double weight = 0;  // of `second`
+    std::uint32_t weight = 0;  // of `second`, in 65536ths
 };
 
 Tap SampleTap(int d, int srcSize, int dstSize) {
@@ -30,12 +31,34 @@ Tap SampleTap(int d, int srcSize, int dstSize) {
     Tap tap;
     tap.first = static_cast<int>(std::floor(u));
     tap.second = std::min(tap.first + 1, srcSize - 1);
-    tap.weight = u - static_cast<double>(tap.first);
+    tap.weight = static_cast<std::uint32_t>(std::lround((u - static_cast<double>(tap.first)) * 65536.0));
     return tap;
 }
 
-double Channel(std::uint32_t pixel, int shift) {
-    return static_cast<double>((pixel >> shift) & 0xFFu);
+// A pixel's red and blue in the two 32-bit halves of a word, and its green alone, so that one
+// multiplication weighs two channels.
+std::uint64_t RedBlue(std::uint32_t pixel) {
+    return (std::uint64_t{pixel & 0xFF0000u} << 16) | (pixel & 0xFFu);
+}
+
+std::uint64_t Green(std::uint32_t pixel) {
+    return (pixel >> 8) & 0xFFu;
+}
+
+// Channels of two pixels mixed, `weight` 65536ths of the second: 8.8 fixed point in each half,
+// rounded, at most 255 * 256.
+std::uint64_t Mix(std::uint64_t first, std::uint64_t second, std::uint32_t weight) {
+    constexpr std::uint64_t kHalf = 0x0000008000000080u;
+    constexpr std::uint64_t kLanes = 0x0000FFFF0000FFFFu;
+    return ((first * (65536u - weight) + second * weight + kHalf) >> 8) & kLanes;
+}
+
+// Two rows' mixed channels mixed again by `weight` and rounded to whole levels (each half's
+// sum stays below 2^32, as 255 * 256 * 65536 does).
+std::uint64_t MixRows(std::uint64_t top, std::uint64_t bottom, std::uint32_t weight) {
+    constexpr std::uint64_t kHalf = 0x0080000000800000u;
+    constexpr std::uint64_t kLanes = 0x000000FF000000FFu;
+    return ((top * (65536u - weight) + bottom * weight + kHalf) >> 24) & kLanes;
 }
 
 }  // namespace
@@ -92,26 +115,46 @@ void StretchBilinear(const Image& src, std::uint32_t* dst, int dstWidth, int dst
         dstHeight <= 0) {
         return;
     }
-    const auto at = [&src](int x, int y) {
-        return src
-            .pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(src.width) + static_cast<std::size_t>(x)];
+    const auto width = static_cast<std::size_t>(dstWidth);
+    std::vector<Tap> columns(width);
+    for (std::size_t x = 0; x < width; ++x) {
+        columns[x] = SampleTap(static_cast<int>(x), src.width, dstWidth);
+    }
+    // Source rows mixed across, one value per destination column; neighbouring destination rows
+    // mostly share their source rows, so each is mixed once while it is in use.
+    struct MixedRow {
+        int source = -1;
+        std::vector<std::uint64_t> redBlue, green;
+    };
+    MixedRow upper, lower;
+    const auto mixAcross = [&](MixedRow& mixed, int source) {
+        const std::uint32_t* row = src.pixels + static_cast<std::size_t>(source) * static_cast<std::size_t>(src.width);
+        mixed.source = source;
+        mixed.redBlue.resize(width);
+        mixed.green.resize(width);
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint32_t left = row[columns[x].first];
+            const std::uint32_t right = row[columns[x].second];
+            mixed.redBlue[x] = Mix(RedBlue(left), RedBlue(right), columns[x].weight);
+            mixed.green[x] = Mix(Green(left), Green(right), columns[x].weight);
+        }
     };
     for (int y = 0; y < dstHeight; ++y) {
         const Tap row = SampleTap(y, src.height, dstHeight);
-        for (int x = 0; x < dstWidth; ++x) {
-            const Tap column = SampleTap(x, src.width, dstWidth);
-            const std::uint32_t p00 = at(column.first, row.first);
-            const std::uint32_t p10 = at(column.second, row.first);
-            const std::uint32_t p01 = at(column.first, row.second);
-            const std::uint32_t p11 = at(column.second, row.second);
-            std::uint32_t out = 0xFF000000u;
-            for (int shift = 0; shift <= 16; shift += 8) {
-                const double top = Channel(p00, shift) + (Channel(p10, shift) - Channel(p00, shift)) * column.weight;
-                const double bottom = Channel(p01, shift) + (Channel(p11, shift) - Channel(p01, shift)) * column.weight;
-                const double value = top + (bottom - top) * row.weight;
-                out |= static_cast<std::uint32_t>(std::floor(value + 0.5)) << shift;
+        if (upper.source != row.first) {
+            std::swap(upper, lower);  // the last row's lower source is usually this row's upper one
+            if (upper.source != row.first) {
+                mixAcross(upper, row.first);
             }
-            dst[static_cast<std::size_t>(y) * static_cast<std::size_t>(dstWidth) + static_cast<std::size_t>(x)] = out;
+        }
+        if (lower.source != row.second) {
+            mixAcross(lower, row.second);
+        }
+        std::uint32_t* out = dst + static_cast<std::size_t>(y) * width;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint64_t redBlue = MixRows(upper.redBlue[x], lower.redBlue[x], row.weight);
+            const std::uint64_t green = MixRows(upper.green[x], lower.green[x], row.weight);
+            out[x] = static_cast<std::uint32_t>(0xFF000000u | (redBlue >> 16) | (green << 8) | redBlue);
         }
     }
 }

@@ -57,7 +57,9 @@ int LiveDevices();
 // Scales `src` into the dstWidth x dstHeight pixels at `dst` (rows top to bottom, no padding)
 // with a bilinear filter, pixel centres mapped onto pixel centres and edges clamped; what a
 // presenter does when the client area differs from the back buffer. Every channel is rounded
-// to nearest; the X byte of the result is 0xFF. An empty source or destination writes nothing.
+// to nearest (worked out in fixed point: weights in 65536ths, so a mix within a hundredth of a
+// level of a half may round either way); the X byte of the result is 0xFF. An empty source or
+// destination writes nothing.
 void StretchBilinear(const Image& src, std::uint32_t* dst, int dstWidth, int dstHeight);
 
 }  // namespace standin

@@ -6,6 +6,77 @@
 
 namespace standin::win32 {
 
+namespace {
+
+constexpr int kBytesPerPixel = static_cast<int>(sizeof(std::uint32_t));
+
+// The frame at width x height: the frame itself when the sizes agree, else the frame stretched
+// into `scratch`, which is given back once the sizes agree again.
+Image FitTo(const Image& frame, int width, int height, std::vector<std::uint32_t>& scratch) {
+    if (frame.width == width && frame.height == height) {
+        std::vector<std::uint32_t>().swap(scratch);
+        return frame;
+    }
+    scratch.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    StretchBilinear(frame, scratch.data(), width, height);
+    return {scratch.data(), width, height};
+}
+
+// X8R8G8B8 is SDL's RGB888: 32 bits, x in the top byte, then red, green, blue.
+bool IsX8R8G8B8(const SDL_Surface& surface) {
+    return surface.format->format == SDL_PIXELFORMAT_RGB888 && surface.pitch == surface.w * kBytesPerPixel;
+}
+
+// Into the window's surface (on X11 a shared-memory image), then one copy into the window.
+void ShowOnSurface(HWND__* record, const Image& frame) {
+    SDL_Surface* surface = SDL_GetWindowSurface(record->sdlWindow);  // made anew after a resize
+    if (surface == nullptr || surface->w <= 0 || surface->h <= 0) {
+        return;
+    }
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
+        return;
+    }
+    if (IsX8R8G8B8(*surface) && (surface->w != frame.width || surface->h != frame.height)) {
+        StretchBilinear(frame, static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h);
+    } else {
+        const Image fitted = FitTo(frame, surface->w, surface->h, record->stretched);
+        SDL_ConvertPixels(fitted.width, fitted.height, SDL_PIXELFORMAT_RGB888, fitted.pixels,
+                          fitted.width * kBytesPerPixel, surface->format->format, surface->pixels, surface->pitch);
+    }
+    if (SDL_MUSTLOCK(surface)) {
+        SDL_UnlockSurface(surface);
+    }
+    SDL_UpdateWindowSurface(record->sdlWindow);
+}
+
+// Through the window's renderer, one texel to a pixel: the texture has the client area's size.
+void ShowWithRenderer(HWND__* record, const Image& frame) {
+    int width = 0, height = 0;
+    if (SDL_GetRendererOutputSize(record->renderer, &width, &height) != 0 || width <= 0 || height <= 0) {
+        return;
+    }
+    int textureWidth = 0, textureHeight = 0;
+    if (record->texture != nullptr) {
+        SDL_QueryTexture(record->texture, nullptr, nullptr, &textureWidth, &textureHeight);
+    }
+    if (record->texture == nullptr || textureWidth != width || textureHeight != height) {
+        if (record->texture != nullptr) {
+            SDL_DestroyTexture(record->texture);
+        }
+        record->texture =
+            SDL_CreateTexture(record->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (record->texture == nullptr) {
+            return;
+        }
+    }
+    const Image fitted = FitTo(frame, width, height, record->stretched);
+    SDL_UpdateTexture(record->texture, nullptr, fitted.pixels, fitted.width * kBytesPerPixel);
+    SDL_RenderCopy(record->renderer, record->texture, nullptr, nullptr);
+    SDL_RenderPresent(record->renderer);
+}
+
+}  // namespace
+
 void WindowPresenter::Present(HWND window, const Image& backBuffer) {
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / refreshRate_));
     const Clock::time_point now = Clock::now();
@@ -14,58 +85,40 @@ void WindowPresenter::Present(HWND window, const Image& backBuffer) {
         started_ = true;
     }
     std::this_thread::sleep_until(turn_);
-    Show(window, backBuffer);
+    const bool throughRenderer = Show(window, backBuffer);
 
-    // A show that returned late was held back by the display until its refresh: the next turn
-    // comes a little less than a period after it, early enough not to miss the next refresh.
-    // Otherwise the clock alone sets the beat.
+    // A renderer's show that returned late was held back by the display until its refresh: the
+    // next turn comes a little less than a period after it, early enough not to miss the next
+    // refresh. Otherwise the clock alone sets the beat.
     const Clock::time_point shown = Clock::now();
-    if (shown - turn_ > period / 8) {
+    if (throughRenderer && shown - turn_ > period / 8) {
         turn_ = shown + period - period / 4;
     } else {
         turn_ += period;
     }
 }
 
-void WindowPresenter::Show(HWND window, const Image& backBuffer) {
+bool WindowPresenter::Show(HWND window, const Image& backBuffer) {
     HWND__* record = LookUpWindow(window);
     if (record == nullptr || backBuffer.pixels == nullptr || backBuffer.width <= 0 || backBuffer.height <= 0) {
-        return;
+        return false;
     }
     int clientWidth = 0, clientHeight = 0;
     ClientSize(record, &clientWidth, &clientHeight);
     if (clientWidth == 0 || clientHeight == 0) {
-        return;  // minimised: nothing to show, as on Windows
+        return false;  // minimised: nothing to show, as on Windows
     }
 
     SDL_DisplayMode mode;
     if (SDL_GetWindowDisplayMode(record->sdlWindow, &mode) == 0 && mode.refresh_rate > 0) {
         refreshRate_ = mode.refresh_rate;
     }
-    if (!CreateRenderer(record)) {
-        return;
+    if (record->output == HWND__::Output::kRenderer) {
+        ShowWithRenderer(record, backBuffer);
+        return true;
     }
-    int textureWidth = 0, textureHeight = 0;
-    if (record->texture != nullptr) {
-        SDL_QueryTexture(record->texture, nullptr, nullptr, &textureWidth, &textureHeight);
-    }
-    if (record->texture == nullptr || textureWidth != backBuffer.width || textureHeight != backBuffer.height) {
-        if (record->texture != nullptr) {
-            SDL_DestroyTexture(record->texture);
-        }
-        // X8R8G8B8 is SDL's RGB888: 32 bits, x in the top byte, then red, green, blue.
-        record->texture = SDL_CreateTexture(record->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                            backBuffer.width, backBuffer.height);
-        if (record->texture == nullptr) {
-            return;
-        }
-        SDL_SetTextureScaleMode(record->texture, SDL_ScaleModeLinear);  // bilinear stretch
-    }
-    SDL_UpdateTexture(record->texture, nullptr, backBuffer.pixels,
-                      backBuffer.width * static_cast<int>(sizeof(std::uint32_t)));
-    SDL_RenderClear(record->renderer);
-    SDL_RenderCopy(record->renderer, record->texture, nullptr, nullptr);  // whole image to whole client area
-    SDL_RenderPresent(record->renderer);
+    ShowOnSurface(record, backBuffer);
+    return false;
 }
 
 }  // namespace standin::win32

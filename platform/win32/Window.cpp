@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/win32/Display.h"
+
 namespace {
 
 // Not in our Win32 subset because the viewer never uses them; DefWindowProcA does.
@@ -84,6 +86,9 @@ bool InitVideo() {
     }
     // Closing the last window must reach the window procedure as WM_CLOSE, not end anything.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // A window surface is the display's own (on X11 a shared-memory image), never a GL texture
+    // in disguise: SDL would otherwise open a GL context to decide, loading the GL stack.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 }
 
@@ -126,14 +131,15 @@ LRESULT SendMessageToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return record->procedure(window, message, wParam, lParam);
 }
 
-bool CreateRenderer(HWND__* window) {
-    if (window->renderer == nullptr) {
-        window->renderer = SDL_CreateRenderer(window->sdlWindow, -1, SDL_RENDERER_PRESENTVSYNC);
+void ChooseOutput(HWND__* window) {
+    window->output = HWND__::Output::kSurface;
+    if (DisplayHasGpu(window->sdlWindow)) {
+        window->renderer =
+            SDL_CreateRenderer(window->sdlWindow, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+        if (window->renderer != nullptr) {
+            window->output = HWND__::Output::kRenderer;
+        }
     }
-    if (window->renderer == nullptr) {
-        window->renderer = SDL_CreateRenderer(window->sdlWindow, -1, SDL_RENDERER_SOFTWARE);
-    }
-    return window->renderer != nullptr;
 }
 
 void ClientSize(HWND__* window, int* width, int* height) {
@@ -181,7 +187,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     if (record->sdlWindow == nullptr) {
         return nullptr;
     }
-    CreateRenderer(record.get());  // if it fails here, the presenter tries again on the first frame
+    ChooseOutput(record.get());
     record->requestedX = x;
     record->requestedY = y;
     record->requestedWidth = clientWidth;

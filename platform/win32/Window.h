@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,15 @@ struct HWND__ {
     int requestedX = 0, requestedY = 0, requestedWidth = 0, requestedHeight = 0;
     bool outerFitted = false;
 
-    // What frames are shown with: the renderer comes with the window, the texture with the first
-    // frame; both go with the window.
-    SDL_Renderer* renderer = nullptr;
-    SDL_Texture* texture = nullptr;
+    // How frames reach the screen, chosen when the window is created (ChooseOutput).
+    enum class Output {
+        kSurface,   // SDL's window surface: plain memory that SDL copies into the window
+        kRenderer,  // SDL's accelerated renderer, which waits for the display's refresh
+    };
+    Output output = Output::kSurface;
+    SDL_Renderer* renderer = nullptr;      // kRenderer: comes with the window
+    SDL_Texture* texture = nullptr;        // kRenderer: the size of the client area, made by the presenter
+    std::vector<std::uint32_t> stretched;  // a frame scaled to the client area, when the sizes differ
 };
 
 namespace standin::win32 {
@@ -49,11 +55,13 @@ void RemoveMessagesFor(HWND window);
 // Every live window, oldest first (for SDL_QUIT, which is addressed to none in particular).
 std::vector<HWND> LiveWindows();
 
-// Gives the window the SDL renderer that frames are shown with, unless it has one: one that waits
-// for the display's refresh where it can, else SDL's software renderer. Done when the window is
-// created, because SDL may have to create the window anew for the renderer it picks, which is
-// best done before anyone has seen it. False when SDL has no renderer for the window.
-bool CreateRenderer(HWND__* window);
+// Chooses how the window shows frames, by what its display offers: where the display draws
+// with a GPU, SDL's accelerated renderer, which waits for the display's refresh; elsewhere the
+// window surface, which costs one copy into the window and loads no GL stack. Done when the
+// window is created, because SDL may have to create the window anew for the renderer it picks,
+// which is best done before anyone has seen it. A window whose renderer cannot be made falls
+// back to the surface.
+void ChooseOutput(HWND__* window);
 
 // Once the window is shown and the window manager's frame is known, shrinks the client area so
 // that the outer rectangle is the one asked for at creation; after that, never again (the user's

@@ -247,6 +247,12 @@ def run(program, display):
     print("window %s found %.2f s after start" % (viewer.window, time.monotonic() - started))
     time.sleep(0.5)
 
+    # Xvfb lends no GPU: frames go to the window without OpenGL, and no GL stack is loaded.
+    with open("/proc/%d/maps" % viewer.process.pid) as maps:
+        gl = sorted({line.split()[-1].rsplit("/", 1)[-1] for line in maps
+                     if any(name in line for name in ("libGL", "libEGL", "libLLVM", "_dri.so", "libgallium"))})
+    check(not gl, "no GL stack loaded without a GPU: %s" % (gl,))
+
     # The window: at the top-left corner, 800 x 600 (no window manager, so no frame).
     check(viewer.geometry() == (0, 0, 800, 600), "window at (0, 0), 800 x 600: %s" % (viewer.geometry(),))
 
