@@ -10,7 +10,8 @@ OTHER_TOOL is started through the emulator's words when one is given. Every stat
 both tools with --trace; a frame passes when both pictures hold the same pixels (the PNG files
 are compared byte for byte first, and decoded only when the bytes differ) and both traces are the
 same text. A difference names the frame and the first differing pixel, or the first differing
-trace line and, for a vertex line, the buffer and vertex. Exits 0 when everything is the same,
+trace line and, for a vertex line, the buffer and vertex; the pictures and traces of a frame that
+differs are left in the work folder. Exits 0 when everything is the same,
 1 when something differs or a tool fails.
 """
 
@@ -122,23 +123,29 @@ def main():
     commands = {"a": [args.native], "b": shlex.split(args.emulator) + [args.other]}
     os.makedirs(args.work, exist_ok=True)
 
-    runs = []
-    for name, arguments in states():
-        for side in "ab":
-            base = os.path.join(args.work, "%s-%s" % (name, side))
-            runs.append((name, side, arguments, base + ".png", base + ".txt"))
+    def check(state):
+        """Draws one state with both tools and compares; files of a state that passes are removed."""
+        name, arguments = state
+        files = []
+        for command, label in ((commands["a"], labels[0]), (commands["b"], labels[1])):
+            base = os.path.join(args.work, "%s-%s" % (name, label))
+            files += [base + ".png", base + ".txt"]
+            failure = capture(command, arguments, files[-2], files[-1])
+            if failure:
+                return ["%s: %s capture failed, %s" % (name, label, failure)]
+        faults = compare(name, files, labels)
+        if not faults:
+            for path in files:
+                os.remove(path)
+        return faults
+
+    all_states = list(states())
     faults = []
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        results = pool.map(lambda r: (r, capture(commands[r[1]], r[2], r[3], r[4])), runs)
-        for run, failure in results:
-            if failure:
-                faults.append("%s: %s capture failed, %s" % (run[0], labels["ab".index(run[1])], failure))
-    if not faults:
-        for i in range(0, len(runs), 2):
-            a, b = runs[i], runs[i + 1]
-            faults += compare(a[0], (a[3], a[4], b[3], b[4]), labels)
+        for state_faults in pool.map(check, all_states):
+            faults += state_faults
 
-    frames = len(runs) // 2
+    frames = len(all_states)
     if faults:
         for fault in faults:
             print("same pixels: FAIL " + fault)
