@@ -9,6 +9,11 @@ cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
 
+# The arm64 build, cross-compiled and run under qemu-user: its tests, and the x86-64 frames again.
+if [ -x scripts/test-arm64.sh ]; then
+  scripts/test-arm64.sh
+fi
+
 # The Windows build, cross-compiled and run under Wine.
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ protected:
     // Runs the tool with the arguments, optionally with one environment variable set.
     ToolRun Capture(const std::vector<std::string>& arguments, const std::string& environment = "") const {
         std::string command = environment.empty() ? "" : "env " + Quoted(environment) + " ";
+        for (const char* word : std::initializer_list<const char*> CAPTURE_TOOL_EMULATOR) {
+            command += Quoted(word) + " ";
+        }
         command += Quoted(CAPTURE_TOOL_PATH);
         for (const std::string& argument : arguments) {
             command += " " + Quoted(argument);

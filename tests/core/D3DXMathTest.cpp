@@ -10,9 +10,11 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "device/D3DXMath.h"
 #include "tests/support/MatrixChain.h"
@@ -189,6 +191,53 @@ TEST(D3DXChain, MalformedChainsAreRejected) {
     EXPECT_FALSE(testsupport::EvaluateChain("scale 2 2 2", error));
     EXPECT_FALSE(testsupport::EvaluateChain("rotx one", error));
     EXPECT_TRUE(testsupport::EvaluateChain("( identity ) roty 1", error)) << error;
+}
+
+// The rotations take the double-precision sine and cosine of the float angle, rounded once to
+// float. A libm whose double result is within one double ulp of the exact value gives the same
+// float unless the exact value lies within that ulp of a float rounding boundary (the midpoint of
+// two floats). For every whole-degree angle the rotor can stand at, and the scene's fixed turns,
+// the exact values lie far from any such midpoint, so the matrices do not depend on the host's
+// libm (nor does the projection's tangent); and this host's rotations hold the correctly rounded
+// values. The exact values come from a
+// quad-precision long double (arm64's), so elsewhere the test is skipped.
+::testing::AssertionResult FarFromAFloatMidpoint(long double exact, float rounded) {
+    const long double below =
+        (static_cast<long double>(rounded) + static_cast<long double>(std::nextafter(rounded, -INFINITY))) / 2;
+    const long double above =
+        (static_cast<long double>(rounded) + static_cast<long double>(std::nextafter(rounded, INFINITY))) / 2;
+    const long double margin = std::min(exact - below, above - exact);
+    const long double doubleUlp = std::ldexp(1.0L, std::ilogb(static_cast<double>(exact)) - 52);
+    if (exact != 0 && margin <= 2 * doubleUlp) {
+        return ::testing::AssertionFailure()
+               << "within " << static_cast<double>(margin / doubleUlp) << " double ulps of a float rounding boundary";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(D3DXRotation, SinesAndCosinesDoNotDependOnTheLibm) {
+    if (std::numeric_limits<long double>::digits < 113) {
+        GTEST_SKIP() << "needs a quad-precision long double for the exact values (arm64 has one)";
+    }
+    std::vector<float> angles = {2.0943952f, 1.5707964f};  // a third and a quarter turn
+    for (int degrees = 0; degrees < 360; ++degrees) {
+        angles.push_back(static_cast<float>(degrees) * 0.017453292f);  // the rotor's radians per degree
+    }
+    for (const float angle : angles) {
+        const long double exactCos = std::cos(static_cast<long double>(angle));
+        const long double exactSin = std::sin(static_cast<long double>(angle));
+        const float cosine = static_cast<float>(exactCos);
+        const float sine = static_cast<float>(exactSin);
+        EXPECT_TRUE(FarFromAFloatMidpoint(exactCos, cosine)) << "cos " << angle;
+        EXPECT_TRUE(FarFromAFloatMidpoint(exactSin, sine)) << "sin " << angle;
+        D3DXMATRIX m;
+        D3DXMatrixRotationY(&m, angle);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(m.m[0][0]), std::bit_cast<std::uint32_t>(cosine)) << angle;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(m.m[2][0]), std::bit_cast<std::uint32_t>(sine)) << angle;
+    }
+    const float halfFieldOfView = 0.7853982f / 2.0f;  // the projection's tangent
+    const long double exactTan = std::tan(static_cast<long double>(halfFieldOfView));
+    EXPECT_TRUE(FarFromAFloatMidpoint(exactTan, static_cast<float>(exactTan)));
 }
 
 }  // namespace

@@ -152,7 +152,9 @@ TEST_F(WindowPresenterTest, WaitsForTheRefreshOfA60HzDisplay) {
     presenter_.Present(window_, image);
     const Seconds elapsed = TimePresents(presenter_, window_, image, 30);
     EXPECT_GT(elapsed.count(), 0.45);
+#ifndef ANEMOMETER_TESTS_UNDER_EMULATOR  // emulated, a frame's own work may take longer than a refresh
     EXPECT_LT(elapsed.count(), 0.75) << "a frame waited twice";
+#endif
 }
 
 TEST_F(WindowPresenterTest, FramesForNoWindowOrNoImageShowNothingButAreStillPaced) {
