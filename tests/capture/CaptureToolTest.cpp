@@ -182,6 +182,50 @@ TEST_F(CaptureTool, NoWindowForTheDeviceExitsWithThree) {
     EXPECT_FALSE(fs::exists(File("t.txt"))) << "no half-written trace is left";
 }
 
+// >>outputs: written whole or not at all, never over something that is not a plain file
+
+TEST_F(CaptureTool, AFailedRunLeavesExistingFilesAsTheyWere) {
+    std::ofstream(File("a.png")) << "old picture";
+    std::ofstream(File("t.txt")) << "old trace";
+    ToolRun run =
+        Capture({"--trace", File("t.txt").string(), File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(ReadFile(File("a.png")), "old picture");
+    EXPECT_EQ(ReadFile(File("t.txt")), "old trace");
+    // A run that succeeds replaces both, and leaves no temporary file beside them.
+    ASSERT_EQ(Capture({"--trace", File("t.txt").string(), File("a.png").string()}).exitCode, 0);
+    EXPECT_EQ(ReadFile(File("t.txt")).rfind("# anemometer-capture trace 1\n", 0), 0u);
+    EXPECT_TRUE(DecodePngFile(File("a.png").string()).error.empty());
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(File("."))) {
+        files += entry.path().filename() != "stdout" && entry.path().filename() != "stderr" ? 1 : 0;
+    }
+    EXPECT_EQ(files, 2);
+}
+
+TEST_F(CaptureTool, OutputsThatAreNotPlainFilesOrAreAnInputAreRefusedWithTwo) {
+    fs::create_directories(File("folder"));
+    ASSERT_EQ(Capture({"--trace", File("t.txt").string(), File("a.png").string()}).exitCode, 0);
+    fs::create_hard_link(File("t.txt"), File("t-link.txt"));
+    const std::string trace = ReadFile(File("t.txt"));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{File("folder").string()}, "not a regular file"},
+        {{"--trace", File("folder").string(), File("b.png").string()}, "not a regular file"},
+        {{"--trace", File("./a.png").string(), File("a.png").string()}, "same file"},
+        {{"--replay", File("t.txt").string(), File("t-link.txt").string()}, "same file"},
+        {{"--replay", File("t.txt").string(), "--trace", File("folder/../t.txt").string(), File("b.png").string()},
+         "same file"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        ToolRun run = Capture(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.back();
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_directory(File("folder")));
+    EXPECT_TRUE(ReadFile(File("t.txt")) == trace) << "the trace was changed";
+    EXPECT_FALSE(fs::exists(File("b.png")));
+}
+
 // >>the picture
 
 TEST_F(CaptureTool, TheFirstFrameIs800x600WithBlackCornersAndAStripedMast) {

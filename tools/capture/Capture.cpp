@@ -7,6 +7,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneState.h"
 #include "tools/capture/Options.h"
+#include "tools/capture/OutputFile.h"
 #include "tools/capture/PngWriter.h"
 #include "tools/capture/ReadBack.h"
 #include "tools/capture/Replay.h"
@@ -38,6 +39,26 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         return kExitOk;
     }
 
+    // Outputs must be plain files (or not exist yet), and no file may be both read and written
+    // or written twice.
+    for (const std::string* path : {&options.outputPath, &options.tracePath}) {
+        if (!path->empty()) {
+            if (std::string refusal = CheckOutputPath(*path); !refusal.empty()) {
+                return Usage(err, refusal);
+            }
+        }
+    }
+    if (!options.tracePath.empty() && SameFile(options.outputPath, options.tracePath)) {
+        return Usage(err, "the PNG and the trace are the same file");
+    }
+    if (!options.replayPath.empty()) {
+        for (const std::string* path : {&options.outputPath, &options.tracePath}) {
+            if (!path->empty() && SameFile(options.replayPath, *path)) {
+                return Usage(err, "'" + *path + "' is the same file as the trace to replay");
+            }
+        }
+    }
+
     // A trace to replay is read whole and checked before anything is made.
     std::vector<TraceCall> replayCalls;
     if (!options.replayPath.empty()) {
@@ -53,28 +74,27 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         }
     }
 
-    std::ofstream trace;
+    // Both outputs are written to temporary files beside them and renamed over them only when
+    // the run succeeds; a failed run leaves whatever was there before.
+    std::string error;
+    OutputFile picture;
+    if (!picture.Open(options.outputPath, error)) {
+        err << kProgram << ": " << error << "\n";
+        return kExitWrite;
+    }
+    OutputFile traceFile;
     if (!options.tracePath.empty()) {
-        trace.open(options.tracePath, std::ios::out | std::ios::trunc | std::ios::binary);
-        if (!trace) {
-            err << kProgram << ": cannot open the trace file '" << options.tracePath << "' for writing\n";
+        if (!traceFile.Open(options.tracePath, error)) {
+            err << kProgram << ": cannot open the trace file: " << error << "\n";
             return kExitWrite;
         }
-        trace << kTraceHeader << '\n';
+        traceFile.Stream() << kTraceHeader << '\n';
     }
+    std::ostream& trace = traceFile.Stream();
+    const bool tracing = traceFile.IsOpen();
 
-    // A run that fails leaves no half-written trace behind.
-    const auto discardTrace = [&trace, &options] {
-        if (trace.is_open()) {
-            trace.close();
-            std::remove(options.tracePath.c_str());
-        }
-    };
-
-    std::string error;
     if (!OpenCaptureDevice(error)) {
         err << kProgram << ": " << error << "\n";
-        discardTrace();
         return kExitDevice;
     }
 
@@ -85,18 +105,18 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     if (options.angle) {
         sceneState.rotationDegrees = static_cast<float>(*options.angle);
     }
-    if (trace.is_open()) {
+    if (tracing) {
         sceneState.device = CreateTraceDevice(sceneState.device, trace);  // takes over the reference
     }
     for (const KeyPress& key : options.keys) {
-        if (trace.is_open()) {
+        if (tracing) {
             char code[8];
             std::snprintf(code, sizeof code, "0x%02x", key.code);
             trace << "key " << KeyName(key.code) << " " << code << '\n';
         }
         HandleKeyDown(CaptureWindow(), key.code, kKeyDownLParam);
     }
-    if (trace.is_open()) {
+    if (tracing) {
         if (options.replayPath.empty()) {
             trace << "frame " << options.frame << " rotation " << sceneState.rotationDegrees << '\n';
         } else {
@@ -120,25 +140,21 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     CloseCaptureDevice();
     if (!replayed) {
         err << kProgram << ": the trace could not be replayed: " << replayError << "\n";
-        discardTrace();
         return kExitDevice;
     }
     if (!captured) {
         err << kProgram << ": the frame could not be read back: " << error << "\n";
-        discardTrace();
         return kExitDevice;
     }
 
-    if (trace.is_open()) {
+    if (tracing) {
         trace << "end\n";
-        trace.close();
-        if (trace.fail()) {
-            err << kProgram << ": cannot write the trace file '" << options.tracePath << "'\n";
-            std::remove(options.tracePath.c_str());
+        if (!traceFile.Commit(error)) {
+            err << kProgram << ": " << error << "\n";
             return kExitWrite;
         }
     }
-    if (!WritePng(options.outputPath, frame, error)) {
+    if (!WritePng(picture, frame, error)) {
         err << kProgram << ": " << error << "\n";
         return kExitWrite;
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <ios>
 
 namespace {
 
@@ -115,20 +116,13 @@ std::vector<std::uint8_t> EncodePng(const CapturedFrame& frame) {
     return png;
 }
 
-bool WritePng(const std::string& path, const CapturedFrame& frame, std::string& error) {
+bool WritePng(OutputFile& file, const CapturedFrame& frame, std::string& error) {
     const std::vector<std::uint8_t> png = EncodePng(frame);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        error = "cannot write '" + path + "': " + std::strerror(written ? errno : writeErrno);
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    file.Stream().write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    return file.Commit(error);
+}
+
+bool WritePng(const std::string& path, const CapturedFrame& frame, std::string& error) {
+    OutputFile file;
+    return file.Open(path, error) && WritePng(file, frame, error);
 }
