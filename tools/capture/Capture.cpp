@@ -1,5 +1,6 @@
 #include "tools/capture/Capture.h"
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -20,6 +21,39 @@ constexpr char kProgram[] = "anemometer-capture";
 // lParam of a WM_KEYDOWN for a key pressed once: repeat count 1, all other bits clear.
 constexpr LPARAM kKeyDownLParam = 1;
 
+// Set by SIGINT and SIGTERM: the run stops at the next frame or call, leaving no output.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    stopSignal = signal;
+}
+
+// Catches SIGINT and SIGTERM while it lives. Installed before SDL starts, which then leaves
+// them alone (SDL only takes signals whose handler is the default one).
+class StopSignals {
+public:
+    StopSignals() {
+        stopSignal = 0;
+        previousInterrupt_ = std::signal(SIGINT, OnStopSignal);
+        previousTerminate_ = std::signal(SIGTERM, OnStopSignal);
+    }
+    ~StopSignals() {
+        std::signal(SIGINT, previousInterrupt_);
+        std::signal(SIGTERM, previousTerminate_);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    void (*previousInterrupt_)(int) = SIG_DFL;
+    void (*previousTerminate_)(int) = SIG_DFL;
+};
+
+int Interrupted(std::ostream& err) {
+    err << kProgram << ": interrupted by signal " << stopSignal << "; nothing was written\n";
+    return kExitInterruptedBase + stopSignal;
+}
+
 int Usage(std::ostream& err, const std::string& message) {
     err << kProgram << ": " << message << "\n"
         << "Try '" << kProgram << " --help'.\n";
@@ -38,6 +72,7 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         out << UsageText();
         return kExitOk;
     }
+    const StopSignals stopSignals;
 
     // Outputs must be plain files (or not exist yet), and no file may be both read and written
     // or written twice.
@@ -62,14 +97,12 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     // A trace to replay is read whole and checked before anything is made.
     std::vector<TraceCall> replayCalls;
     if (!options.replayPath.empty()) {
-        std::ifstream in(options.replayPath, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in) {
-            return Usage(err, "cannot read the trace to replay, '" + options.replayPath + "'");
-        }
+        std::string text;
         std::string parseError;
-        if (!ParseTrace(text.str(), replayCalls, parseError)) {
+        if (!ReadTraceFile(options.replayPath, text, parseError)) {
+            return Usage(err, parseError);
+        }
+        if (!ParseTrace(text, replayCalls, parseError)) {
             return Usage(err, "'" + options.replayPath + "': " + parseError);
         }
     }
@@ -99,8 +132,12 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
     }
 
     // The frames before the captured one are drawn in full, as the viewer would draw them.
-    for (int i = 0; i < options.frame; ++i) {
+    for (int i = 0; i < options.frame && stopSignal == 0; ++i) {
         RenderFrame();
+    }
+    if (stopSignal != 0) {
+        CloseCaptureDevice();
+        return Interrupted(err);
     }
     if (options.angle) {
         sceneState.rotationDegrees = static_cast<float>(*options.angle);
@@ -126,19 +163,25 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
 
     // The captured frame: the scene's, or the replayed trace's.
     CapturedFrame frame;
-    bool replayed = true;
+    ReplayOutcome replayed = ReplayOutcome::kDrawn;
     std::string replayError;
     const bool captured = CaptureFrame(
         [&] {
             if (options.replayPath.empty()) {
                 RenderFrame();
             } else {
-                replayed = ReplayTrace(replayCalls, sceneState.device, replayError);
+                replayed = ReplayTrace(replayCalls, sceneState.device, replayError, &stopSignal);
             }
         },
         frame, error);
     CloseCaptureDevice();
-    if (!replayed) {
+    if (stopSignal != 0 || replayed == ReplayOutcome::kInterrupted) {
+        return Interrupted(err);
+    }
+    if (replayed == ReplayOutcome::kTooCostly) {
+        return Usage(err, "'" + options.replayPath + "': " + replayError);
+    }
+    if (replayed != ReplayOutcome::kDrawn) {
         err << kProgram << ": the trace could not be replayed: " << replayError << "\n";
         return kExitDevice;
     }
