@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
   # libraries
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev libstb-dev
   # a display for the end-to-end tests, and tools to drive and capture it
   xvfb xauth xdotool x11-utils imagemagick python3 openbox
   # the Windows build and running it
