@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
+  # the sanitizer and fuzzing stage: clang with its runtimes (ASan, UBSan, libFuzzer)
+  clang libclang-rt-14-dev
   # libraries
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev libstb-dev
   # a display for the end-to-end tests, and tools to drive and capture it

@@ -9,6 +9,9 @@ cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
 
+# The whole suite again under the sanitizers, and the fuzz targets for a bounded time.
+scripts/test-sanitize.sh
+
 # The Windows build, cross-compiled and run under Wine.
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh
