@@ -16,7 +16,8 @@ namespace {
 float SomeFloat(FuzzedDataProvider& data) {
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
-    const float kSpecial[] = {0.0f, 1.0f, -1.0f, 0.5f, kNaN, kInfinity, -kInfinity, 1e38f, -1e38f, 1e-38f, 2.0f, 100.0f};
+    const float kSpecial[] = {0.0f,       1.0f,  -1.0f,  0.5f,   kNaN, kInfinity,
+                              -kInfinity, 1e38f, -1e38f, 1e-38f, 2.0f, 100.0f};
     if (data.ConsumeBool()) {
         return data.PickValueInArray(kSpecial);
     }
@@ -63,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     for (int step = 0; step < 64 && data.remaining_bytes() > 0; ++step) {
         switch (data.ConsumeIntegralInRange<int>(0, 10)) {
             case 0:
-                device->SetRenderState(static_cast<D3DRENDERSTATETYPE>(data.ConsumeIntegralInRange<int>(0, 260)),
-                                       data.ConsumeBool() ? data.ConsumeIntegralInRange<DWORD>(0, 4)
-                                                          : data.ConsumeIntegral<DWORD>());
+                device->SetRenderState(
+                    static_cast<D3DRENDERSTATETYPE>(data.ConsumeIntegralInRange<int>(0, 260)),
+                    data.ConsumeBool() ? data.ConsumeIntegralInRange<DWORD>(0, 4) : data.ConsumeIntegral<DWORD>());
                 break;
             case 1: {
                 D3DMATRIX matrix;
@@ -82,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             case 2: {
                 IDirect3DVertexBuffer9* buffer = nullptr;
                 const UINT length = data.ConsumeIntegralInRange<UINT>(0, 4096);
-                if (SUCCEEDED(device->CreateVertexBuffer(length, 0, data.ConsumeBool() ? 0x42u : data.ConsumeIntegral<DWORD>(),
+                if (SUCCEEDED(device->CreateVertexBuffer(length, 0,
+                                                         data.ConsumeBool() ? 0x42u : data.ConsumeIntegral<DWORD>(),
                                                          D3DPOOL_MANAGED, &buffer, nullptr))) {
                     buffers.push_back(buffer);
                 }
@@ -92,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 if (buffers.empty()) {
                     break;
                 }
-                IDirect3DVertexBuffer9* buffer = buffers[data.ConsumeIntegralInRange<std::size_t>(0, buffers.size() - 1)];
+                IDirect3DVertexBuffer9* buffer =
+                    buffers[data.ConsumeIntegralInRange<std::size_t>(0, buffers.size() - 1)];
                 const UINT offset = data.ConsumeIntegralInRange<UINT>(0, 4096);
                 const UINT lockSize = data.ConsumeIntegralInRange<UINT>(0, 4096);
                 void* memory = nullptr;
@@ -119,10 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 break;
             }
             case 5:
-                device->DrawPrimitive(static_cast<D3DPRIMITIVETYPE>(data.ConsumeIntegralInRange<int>(0, 7)),
-                                      data.ConsumeBool() ? 0 : data.ConsumeIntegral<UINT>(),
-                                      data.ConsumeBool() ? data.ConsumeIntegralInRange<UINT>(0, 300)
-                                                         : data.ConsumeIntegral<UINT>());
+                device->DrawPrimitive(
+                    static_cast<D3DPRIMITIVETYPE>(data.ConsumeIntegralInRange<int>(0, 7)),
+                    data.ConsumeBool() ? 0 : data.ConsumeIntegral<UINT>(),
+                    data.ConsumeBool() ? data.ConsumeIntegralInRange<UINT>(0, 300) : data.ConsumeIntegral<UINT>());
                 break;
             case 6: {
                 std::vector<D3DRECT> rects(data.ConsumeIntegralInRange<std::size_t>(0, 4));
