@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     std::vector<IDirect3DVertexBuffer9*> buffers;
     for (int step = 0; step < 64 && data.remaining_bytes() > 0; ++step) {
-        switch (data.ConsumeIntegralInRange<int>(0, 10)) {
+        switch (data.ConsumeIntegralInRange<int>(0, 11)) {
             case 0:
                 device->SetRenderState(
                     static_cast<D3DRENDERSTATETYPE>(data.ConsumeIntegralInRange<int>(0, 260)),
@@ -146,6 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 break;
             case 9:
                 device->Present(nullptr, nullptr, nullptr, nullptr);
+                break;
+            case 10:
+                device->SetFVF(data.ConsumeBool() ? DWORD{0x42} : data.ConsumeIntegral<DWORD>());
                 break;
             default:
                 if (!buffers.empty()) {  // a buffer let go, perhaps while bound
