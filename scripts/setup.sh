@@ -19,8 +19,10 @@ done
 packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
+  # the sanitizer and fuzzing stage: clang with its runtimes (ASan, UBSan, libFuzzer)
+  clang libclang-rt-14-dev
   # libraries
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev libx11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsdl2-dev libx11-dev libstb-dev
   # the benchmarks' peer: Mesa's llvmpipe through OSMesa
   libosmesa6-dev
   # a display for the end-to-end tests, and tools to drive and capture it

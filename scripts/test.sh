@@ -9,6 +9,9 @@ cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
 
+# The whole suite again under the sanitizers, and the fuzz targets for a bounded time.
+scripts/test-sanitize.sh
+
 # The arm64 build, cross-compiled and run under qemu-user: its tests, and the x86-64 frames again.
 if [ -x scripts/test-arm64.sh ]; then
   scripts/test-arm64.sh

@@ -1,15 +1,18 @@
 // anemometer-capture run as a user runs it: exit codes and messages, the picture it writes and
 // the trace of the device calls. The program is the one the build just made.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PngReader.h"
@@ -186,6 +189,106 @@ TEST_F(CaptureTool, NoWindowForTheDeviceExitsWithThree) {
     EXPECT_FALSE(fs::exists(File("t.txt"))) << "no half-written trace is left";
 }
 
+// >>outputs: written whole or not at all, never over something that is not a plain file
+
+TEST_F(CaptureTool, AFailedRunLeavesExistingFilesAsTheyWere) {
+    std::ofstream(File("a.png")) << "old picture";
+    std::ofstream(File("t.txt")) << "old trace";
+    ToolRun run =
+        Capture({"--trace", File("t.txt").string(), File("a.png").string()}, "SDL_VIDEODRIVER=no-such-driver");
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(ReadFile(File("a.png")), "old picture");
+    EXPECT_EQ(ReadFile(File("t.txt")), "old trace");
+    // A run that succeeds replaces both, and leaves no temporary file beside them.
+    ASSERT_EQ(Capture({"--trace", File("t.txt").string(), File("a.png").string()}).exitCode, 0);
+    EXPECT_EQ(ReadFile(File("t.txt")).rfind("# anemometer-capture trace 1\n", 0), 0u);
+    EXPECT_TRUE(DecodePngFile(File("a.png").string()).error.empty());
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(File("."))) {
+        files += entry.path().filename() != "stdout" && entry.path().filename() != "stderr" ? 1 : 0;
+    }
+    EXPECT_EQ(files, 2);
+}
+
+TEST_F(CaptureTool, OutputsThatAreNotPlainFilesOrAreAnInputAreRefusedWithTwo) {
+    fs::create_directories(File("folder"));
+    ASSERT_EQ(Capture({"--trace", File("t.txt").string(), File("a.png").string()}).exitCode, 0);
+    fs::create_hard_link(File("t.txt"), File("t-link.txt"));
+    const std::string trace = ReadFile(File("t.txt"));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{File("folder").string()}, "not a regular file"},
+        {{"--trace", File("folder").string(), File("b.png").string()}, "not a regular file"},
+        {{"--trace", File("./a.png").string(), File("a.png").string()}, "same file"},
+        {{"--replay", File("t.txt").string(), File("t-link.txt").string()}, "same file"},
+        {{"--replay", File("t.txt").string(), "--trace", File("folder/../t.txt").string(), File("b.png").string()},
+         "same file"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        ToolRun run = Capture(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.back();
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_directory(File("folder")));
+    EXPECT_TRUE(ReadFile(File("t.txt")) == trace) << "the trace was changed";
+    EXPECT_FALSE(fs::exists(File("b.png")));
+}
+
+TEST_F(CaptureTool, SigintAndSigtermEndALongCapturePromptlyWritingNothing) {
+    std::ofstream(File("a.png")) << "old picture";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string png = File("a.png").string();
+        const std::string trace = File("t.txt").string();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::execl(CAPTURE_TOOL_PATH, CAPTURE_TOOL_PATH, "--frame", "100000", "--trace", trace.c_str(), png.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // well into the frames
+        ::kill(child, signal);
+        int status = 0;
+        const auto sent = std::chrono::steady_clock::now();
+        while (::waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - sent > std::chrono::seconds(5)) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+                ADD_FAILURE() << "signal " << signal << " did not end the capture within 5 s";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << "signal " << signal;
+    }
+    EXPECT_EQ(ReadFile(File("a.png")), "old picture");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(File("."))) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"a.png"}) << "no trace and no temporary file";
+}
+
+TEST_F(CaptureTool, AReplayThatWouldDrawTooMuchIsRefusedWithTwo) {
+    // 67 vertices on three screen-covering corners, drawn as a strip of 65 screen-sized triangles.
+    std::ofstream text(File("costly.txt"));
+    text << "# anemometer-capture trace 1\n";
+    for (int state : {2, 3, 256}) {
+        text << "SetTransform " << state << " 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 -> 0x0\n";
+    }
+    text << "CreateVertexBuffer 1072 0x0 0x42 1 null -> 0x0 vb1\nvb1.Lock 0 0 0x0 -> 0x0\n";
+    const char* corners[] = {"-1 -1", "-1 3", "3 -1"};
+    for (int i = 0; i < 67; ++i) {
+        text << "vertex vb1 " << i << " " << corners[i % 3] << " 0.5 0x00ff0000\n";
+    }
+    text << "vb1.Unlock -> 0x0\nSetStreamSource 0 vb1 0 16 -> 0x0\nBeginScene -> 0x0\nDrawPrimitive 5 0 65 -> 0x0\n"
+         << "EndScene -> 0x0\nPresent null null null null -> 0x0\nend\n";
+    text.close();
+    ToolRun run = Capture({"--replay", File("costly.txt").string(), File("a.png").string()});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("back buffers' worth of pixels"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(File("a.png")));
+}
+
 // >>the picture
 
 TEST_F(CaptureTool, TheFirstFrameIs800x600WithBlackCornersAndAStripedMast) {
@@ -309,11 +412,24 @@ TEST_F(CaptureTool, AReplayNeedsAReadableWellFormedTraceAndNothingElse) {
     EXPECT_EQ(broken.exitCode, 2);
     EXPECT_NE(broken.err.find("line 3"), std::string::npos) << broken.err;
 
-    std::ofstream(File("unmade.txt")) << "SetStreamSource 0 vb4 0 16 -> 0x00000000\n";
+    std::ofstream(File("unmade.txt"))
+        << "# anemometer-capture trace 1\nSetStreamSource 0 vb4 0 16 -> 0x00000000\nend\n";
     ToolRun unmade = Capture({"--replay", File("unmade.txt").string(), File("a.png").string()});
-    EXPECT_EQ(unmade.exitCode, 3);
-    EXPECT_NE(unmade.err.find("vb4 is used before it is made"), std::string::npos) << unmade.err;
+    EXPECT_EQ(unmade.exitCode, 2);
+    EXPECT_NE(unmade.err.find("line 2: vb4 is used before it is made"), std::string::npos) << unmade.err;
     EXPECT_FALSE(fs::exists(File("a.png")));
+
+    // What is not a trace at all exits with 2 as well, quickly and without reading it all.
+    std::ofstream(File("empty.txt")).close();
+    fs::create_directories(File("folder"));
+    const std::pair<std::string, std::string> notTraces[] = {{File("empty.txt").string(), "empty"},
+                                                             {File("folder").string(), "is a folder"},
+                                                             {"/dev/zero", "larger than 4194304 bytes"}};
+    for (const auto& [path, message] : notTraces) {
+        ToolRun run = Capture({"--replay", path, File("a.png").string()});
+        EXPECT_EQ(run.exitCode, 2) << path;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
 
     EXPECT_EQ(Capture({"--replay", File("unmade.txt").string(), "--keys", "F2", File("a.png").string()}).exitCode, 2);
 }

@@ -1,4 +1,4 @@
-// The tool's own PNG encoder, checked by decoding its output with libpng.
+// The tool's PNG encoding, checked by decoding its output with libpng.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,24 +37,6 @@ void ExpectDecodesTo(const std::vector<std::uint8_t>& png, const CapturedFrame& 
     }
 }
 
-TEST(PngChecksums, MatchTheStandardCheckValues) {
-    const std::string digits = "123456789";
-    const auto* data = reinterpret_cast<const std::uint8_t*>(digits.data());
-    EXPECT_EQ(Crc32(data, digits.size()), 0xCBF43926u);  // the CRC-32 check value
-    const std::string word = "Wikipedia";
-    EXPECT_EQ(Adler32(reinterpret_cast<const std::uint8_t*>(word.data()), word.size()), 0x11E60398u);
-    EXPECT_EQ(Adler32(nullptr, 0), 1u);
-}
-
-TEST(PngChecksums, Adler32StaysWithinItsModulusOverLongRuns) {
-    std::vector<std::uint8_t> ones(100000, 0xFF);
-    // a = 1 + 255 n and b = n + 255 n (n + 1) / 2, both mod 65521, for n = 100000
-    const std::uint64_t n = ones.size();
-    const std::uint64_t a = (1 + 255 * n) % 65521;
-    const std::uint64_t b = (n + 255 * n * (n + 1) / 2) % 65521;
-    EXPECT_EQ(Adler32(ones.data(), ones.size()), static_cast<std::uint32_t>(b << 16 | a));
-}
-
 TEST(PngWriter, StartsWithTheSignatureAndAnRgbHeader) {
     std::vector<std::uint8_t> png = EncodePng(Pattern(5, 3));
     ASSERT_GT(png.size(), 33u);
@@ -73,16 +55,13 @@ TEST(PngWriter, SmallImagesDecodeToTheSamePixels) {
     ExpectDecodesTo(EncodePng(Pattern(3, 2)), Pattern(3, 2));
 }
 
-// 800 x 600 RGB needs 23 stored deflate blocks of at most 65535 bytes; the block boundaries
-// fall inside rows.
-TEST(PngWriter, AFullFrameSpanningManyStoredBlocksDecodesToTheSamePixels) {
+TEST(PngWriter, AFullFrameDecodesToTheSamePixels) {
     ExpectDecodesTo(EncodePng(Pattern(800, 600)), Pattern(800, 600));
 }
 
-TEST(PngWriter, ImageDataExactlyOneBlockLongDecodes) {
-    // (1 + 3 * 7281) * 3 = 65532; (1 + 3 * 21845) * 1 = 65536 is one byte over a block
+TEST(PngWriter, VeryWideAndTallImagesDecode) {
     ExpectDecodesTo(EncodePng(Pattern(21845, 1)), Pattern(21845, 1));
-    ExpectDecodesTo(EncodePng(Pattern(7281, 3)), Pattern(7281, 3));
+    ExpectDecodesTo(EncodePng(Pattern(1, 7281)), Pattern(1, 7281));
 }
 
 TEST(PngWriter, WritesAFileThatDecodesAndReportsWhereItCannot) {

@@ -137,5 +137,21 @@ TEST_F(FrameTest, NoVertexBufferOutlivesItsBatch) {
     }
 }
 
+TEST_F(FrameTest, AFailedPresentLeavesTheNextFrameAsUsual) {
+    RenderFrame();
+    const std::vector<std::string> usual = recording().calls;
+    recording().failures.present = true;
+    recording().Clear();
+    RenderFrame();  // presented in vain
+    EXPECT_EQ(sceneState.rotationDegrees, 2.0f) << "the rotor turns on";
+    recording().failures = {};
+    recording().Clear();
+    RenderFrame();
+    EXPECT_EQ(recording().calls.size(), usual.size());
+    EXPECT_EQ(draws().size(), 74u);
+    EXPECT_EQ(recording().calls.back(), "Present(null,null,null,null)");
+    EXPECT_LE(recording().liveBuffers, 1);
+}
+
 }  // namespace
 }  // namespace coretest

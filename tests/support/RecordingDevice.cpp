@@ -120,7 +120,7 @@ public:
                                       const RGNDATA* dirty) override {
         const bool allNull = source == nullptr && dest == nullptr && window == nullptr && dirty == nullptr;
         Log("Present", allNull ? "null,null,null,null" : "arguments");
-        return D3D_OK;
+        return recording.failures.present ? D3DERR_DEVICELOST : D3D_OK;
     }
     HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override {
         Log("SetRenderState", static_cast<int>(state), value);

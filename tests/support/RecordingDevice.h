@@ -31,6 +31,7 @@ struct Failures {
     bool createDevice = false;
     bool createVertexBuffer = false;
     bool lock = false;
+    bool present = false;  // Present answers D3DERR_DEVICELOST, as when the device is lost
 };
 
 class RecordingDevice;

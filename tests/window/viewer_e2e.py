@@ -24,10 +24,23 @@ TITLE = "D3D9 Quillabern"
 failures = []
 
 
+# A build several times slower than the release (the sanitizer build) cannot keep the frame's
+# pace, and pictures taken while a frame is being shown are mixed ones: there the checks that
+# compare frame timing and whole pictures only report (VIEWER_E2E_PACED=0).
+PACED = os.environ.get("VIEWER_E2E_PACED", "1") != "0"
+
+
 def check(condition, what):
     print(("ok   " if condition else "FAIL ") + what, flush=True)
     if not condition:
         failures.append(what)
+
+
+def check_paced(condition, what):
+    if PACED:
+        check(condition, what)
+    else:
+        print(("ok   " if condition else "note ") + what + " (not checked in a slow build)", flush=True)
 
 
 def start_xvfb():
@@ -274,14 +287,14 @@ def run(program, display):
     fps, match, shots = rotor_rate(viewer)
     print("frame rate from the rotor: %.1f frames per second (%d pictures, best overlap %.3f)" % (fps, shots, match))
     # Never faster than the 60 Hz display; slower only when the machine is busy.
-    check(fps <= 66, "no more than 60 frames per second: %.1f" % fps)
-    check(fps >= 20, "the frame rate is not collapsing: %.1f" % fps)
+    check_paced(fps <= 66, "no more than 60 frames per second: %.1f" % fps)
+    check_paced(fps >= 20, "the frame rate is not collapsing: %.1f" % fps)
 
     # Still parts (mast and hub), twice, to see how steady the measure is.
     home = still_parts(viewer)
     again = still_parts(viewer)
     check(home.bit_count() > 5000, "mast and hub stand still: %d pixels" % home.bit_count())
-    check(overlap(home, again) > 0.95, "the still parts are the same twice: %.3f" % overlap(home, again))
+    check_paced(overlap(home, again) > 0.95, "the still parts are the same twice: %.3f" % overlap(home, again))
 
     # F2: wireframe. Far fewer coloured pixels, and the mast's inside is black.
     viewer.press("F2")
@@ -308,7 +321,7 @@ def run(program, display):
     viewer.press(*["Up"] * 10)
     time.sleep(0.2)
     up = still_parts(viewer)
-    check(overlap(home, up) > 0.95, "Up undoes Down: overlap %.3f" % overlap(home, up))
+    check_paced(overlap(home, up) > 0.95, "Up undoes Down: overlap %.3f" % overlap(home, up))
 
     # Page Down moves the eye back: the instrument looks smaller.
     viewer.press(*["Next"] * 10)
@@ -327,7 +340,7 @@ def run(program, display):
     check(viewer.geometry()[2:] == (400, 300), "the window is now 400 x 300: %s" % (viewer.geometry(),))
     small = still_parts(viewer)
     ratio = small.bit_count() / home.bit_count()
-    check(0.2 < ratio < 0.3, "the picture is stretched to the smaller client area: %.3f of the pixels" % ratio)
+    check_paced(0.2 < ratio < 0.3, "the picture is stretched to the smaller client area: %.3f of the pixels" % ratio)
 
     # Minimised (the state a window manager sets), nothing can be shown; the viewer goes on and
     # shows the instrument again when restored.

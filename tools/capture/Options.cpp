@@ -228,8 +228,10 @@ Options:
                       again, instead of running the scene
   -h, --help          show this text
 
-Exit codes: 0 written; 2 bad arguments, or a trace to replay that cannot be read; 3 the
-window or the device could not be made, or the frame not drawn or read back; 4 the PNG or
-the trace could not be written.
+Exit codes: 0 written; 2 bad arguments, an output that is not a regular file or is the same
+file as another, or a trace to replay that cannot be read, is not a trace or passes its
+limits; 3 the window or the device could not be made, or the frame not drawn or read back;
+4 the PNG or the trace could not be written; 130 or 143 ended by SIGINT or SIGTERM. Outputs
+are replaced only when the run succeeds.
 )";
 }

@@ -13,6 +13,9 @@ enum ExitCode : int {
     kExitUsage = 2,   // bad or missing arguments, or a trace to replay that cannot be read
     kExitDevice = 3,  // the window or the device could not be made, the frame not drawn or not read back
     kExitWrite = 4,   // the PNG or the trace file could not be written
+    // SIGINT or SIGTERM ended the run (nothing written): 128 + the signal's number, as a shell
+    // reports a program the signal ended, so 130 for SIGINT and 143 for SIGTERM
+    kExitInterruptedBase = 128,
 };
 
 // One key press, as named on the command line and as the virtual-key code sent with WM_KEYDOWN.
