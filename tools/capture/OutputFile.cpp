@@ -88,8 +88,8 @@ bool OutputFile::Open(const std::string& target, std::string& error) {
     const fs::path resolved = ResolvedTarget(target);
     const fs::path folder = resolved.parent_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = "." + resolved.filename().string() + "." + std::to_string(ProcessId()) + "-" +
-                                 std::to_string(counter++) + ".part";
+        const std::string name = std::string(".").append(resolved.filename().string()) + "." +
+                                 std::to_string(ProcessId()) + "-" + std::to_string(counter++) + ".part";
         const std::string candidate = (folder / name).string();
         if (CreateExclusively(candidate)) {
             stream_.open(candidate, std::ios::out | std::ios::trunc | std::ios::binary);

@@ -200,7 +200,7 @@ bool TraceReader::Line(int number, std::string_view line, std::string& reason) {
 
 bool TraceReader::LiveBuffer(std::string_view name, int& buffer, std::string& reason) {
     if (!ParseBuffer(name, buffer)) {
-        reason = "'" + std::string(name) + "' is not a buffer name (vb1, vb2, ...)";
+        reason = std::string("'").append(name) + "' is not a buffer name (vb1, vb2, ...)";
         return false;
     }
     if (live_.find(buffer) == live_.end()) {
@@ -306,7 +306,8 @@ bool TraceReader::Call(const std::vector<std::string_view>& words, std::string& 
     const std::size_t arrow = shape->arguments + 1;
     std::uint32_t result = 0;
     if (words.size() < arrow + 2 || words[arrow] != "->" || !ParseUnsigned(words[arrow + 1], result)) {
-        reason = "'" + std::string(name) + "' takes " + std::to_string(shape->arguments) + " words, then '-> RESULT'";
+        reason =
+            std::string("'").append(name) + "' takes " + std::to_string(shape->arguments) + " words, then '-> RESULT'";
         return false;
     }
     const std::size_t after = words.size() - arrow - 2;
@@ -314,8 +315,8 @@ bool TraceReader::Call(const std::vector<std::string_view>& words, std::string& 
     // A failed Get returns nothing (GetViewport) or null (GetTransform, GetFVF).
     const bool failedGet = isGet && (after == 0 || (after == 1 && words.back() == "null"));
     if (after != shape->after && !failedGet) {
-        reason = "'" + std::string(name) + "' has " + std::to_string(after) + " words after its result instead of " +
-                 std::to_string(shape->after);
+        reason = std::string("'").append(name) + "' has " + std::to_string(after) +
+                 " words after its result instead of " + std::to_string(shape->after);
         return false;
     }
     const std::vector<std::string_view> a(words.begin() + 1, words.begin() + static_cast<std::ptrdiff_t>(arrow));
