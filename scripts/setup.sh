@@ -19,6 +19,8 @@ done
 packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
+  # packaging: cpack's Debian generator (dpkg-shlibdeps, file) and the desktop entry's check
+  dpkg-dev file desktop-file-utils
   # the sanitizer and fuzzing stage: clang with its runtimes (ASan, UBSan, libFuzzer)
   clang libclang-rt-14-dev
   # libraries

@@ -38,8 +38,27 @@ python3 tests/windows/test_checks.py 2>&1 | tail -n 3 || fail "check tests"
 echo "== windows: cross-build (windows-mingw preset)"
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-mingw -j "$jobs"
-viewer_exe="$root/$win_build/app/anemometer.exe"
-capture_exe="$root/$win_build/tools/capture/anemometer-capture.exe"
+
+# The release: a .zip with both programs and the README. Everything below runs the programs
+# unpacked from it, not from the build folder.
+echo "== windows: release zip"
+version=$(sed -n 's/^project(anemometer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+rm -rf "$win_build/packages"
+(cd "$win_build" && cpack -G ZIP >cpack.log 2>&1) || { cat "$win_build/cpack.log"; exit 1; }
+zip="$win_build/packages/anemometer-$version-win64.zip"
+release="$root/$win_build/release"
+rm -rf "$release"
+python3 -m zipfile -e "$zip" "$release" || fail "zip: cannot unpack $zip"
+for file in anemometer.exe anemometer-capture.exe README.md; do
+  [ -f "$release/$file" ] || fail "zip: no $file in $(basename "$zip")"
+done
+echo "windows: $(basename "$zip"): $(python3 -m zipfile -l "$zip" | tail -n +2 | awk '{print $1}' | xargs)"
+viewer_exe="$release/anemometer.exe"
+capture_exe="$release/anemometer-capture.exe"
+
+# Each program's version resource (what Explorer's Properties show) carries the project's version.
+echo "== windows: version resources"
+python3 tests/windows/check_version.py "$version" "$viewer_exe" "$capture_exe" || fail "version resources"
 
 echo "== windows: import tables"
 tests/windows/check_imports.sh "$viewer_exe" "$capture_exe" || fail "imports"
@@ -69,6 +88,9 @@ trap wine_session_stop EXIT
 echo "== windows: Wine"
 wine_session_start "$root/$win_build"
 wine_started=$SECONDS
+
+printed=$(wine_run_timeout 60 "$capture_exe" --version | tr -d '\r') || true
+[ "$printed" = "anemometer-capture $version" ] || fail "capture --version under Wine printed '$printed'"
 
 # --- 3. the viewer ----------------------------------------------------------------------------
 title="D3D9 Quillabern"

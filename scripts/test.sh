@@ -9,6 +9,9 @@ cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
 
+# The Debian package and the .tar.gz: contents, dependencies, and the unpacked capture tool.
+scripts/test-package.sh
+
 # The whole suite again under the sanitizers, and the fuzz targets for a bounded time.
 scripts/test-sanitize.sh
 

@@ -72,6 +72,10 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
         out << UsageText();
         return kExitOk;
     }
+    if (options.version) {
+        out << kProgram << " " << ANEMOMETER_VERSION << "\n";
+        return kExitOk;
+    }
     const StopSignals stopSignals;
 
     // Outputs must be plain files (or not exist yet), and no file may be both read and written
@@ -197,7 +201,7 @@ int RunCapture(const std::vector<std::string>& arguments, std::ostream& out, std
             return kExitWrite;
         }
     }
-    if (!WritePng(picture, frame, error)) {
+    if (!WritePng(picture, options.iconSize > 0 ? MakeIcon(frame, options.iconSize) : frame, error)) {
         err << kProgram << ": " << error << "\n";
         return kExitWrite;
     }

@@ -108,6 +108,10 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
             options.help = true;
             continue;
         }
+        if (argument == "--version") {
+            options.version = true;
+            continue;
+        }
         if (argument.empty() || argument[0] != '-' || argument == "-") {
             if (!options.outputPath.empty()) {
                 return Fail("more than one output path: '" + options.outputPath + "' and '" + argument + "'");
@@ -127,7 +131,7 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
             inlineValue = argument.substr(equals + 1);
         }
         const bool known = name == "--frame" || name == "--angle" || name == "--keys" || name == "--trace" ||
-                           name == "--replay" || name == "-o" || name == "--output";
+                           name == "--replay" || name == "--icon" || name == "-o" || name == "--output";
         if (!known) {
             return Fail("unknown option '" + argument + "'");
         }
@@ -165,6 +169,12 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
                 }
                 start = comma + 1;
             }
+        } else if (name == "--icon") {
+            std::optional<long long> size = ParseNumber(*value);
+            if (!size || *size < 16 || *size > 1024) {
+                return Fail("--icon wants a size in pixels from 16 to 1024, not '" + *value + "'");
+            }
+            options.iconSize = static_cast<int>(*size);
         } else if (name == "--replay") {
             if (value->empty()) {
                 return Fail("the path of the trace to replay is empty");
@@ -186,7 +196,7 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (options.help) {
+    if (options.help || options.version) {
         return ParseResult{options, {}};
     }
     if (frameGiven && options.angle) {
@@ -226,6 +236,9 @@ Options:
                       in tools/capture/README.md)
   --replay FILE       draw the frame by making the device calls of a trace written by --trace
                       again, instead of running the scene
+  --icon SIZE         write a SIZE x SIZE icon (16 to 1024) instead of the whole frame: the
+                      square around what was drawn, scaled down by averaging
+  --version           show the version
   -h, --help          show this text
 
 Exit codes: 0 written; 2 bad arguments, an output that is not a regular file or is the same

@@ -26,11 +26,13 @@ struct KeyPress {
 
 struct CaptureOptions {
     bool help = false;
+    bool version = false;        // --version: print the program's version and stop
     int frame = 0;               // frames drawn (and thrown away) before the captured one
     std::optional<int> angle;    // when set, the rotor angle of the captured frame, in degrees
     std::vector<KeyPress> keys;  // delivered in order, after the earlier frames, before the captured one
     std::string outputPath;      // the PNG
     std::string tracePath;       // empty: no trace
+    int iconSize = 0;            // when > 0, write a square icon of this size instead of the frame
     std::string replayPath;      // when set, the frame is made of this trace's calls instead of the scene's
 };
 

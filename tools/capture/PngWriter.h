@@ -19,6 +19,11 @@ struct CapturedFrame {
 // and pixels.size() == width * height.
 std::vector<std::uint8_t> EncodePng(const CapturedFrame& frame);
 
+// A size x size picture of what the frame shows: the smallest square around every pixel that
+// differs from the top-left one (the clear colour), with a margin, centred, and averaged down
+// (or repeated up) to size. A frame of one colour gives that colour.
+CapturedFrame MakeIcon(const CapturedFrame& frame, int size);
+
 // Writes the PNG to path (through a temporary file renamed over it when complete); false, with
 // the reason, when the file cannot be written, in which case an existing file stays as it was.
 bool WritePng(const std::string& path, const CapturedFrame& frame, std::string& error);
