@@ -59,6 +59,7 @@ TEST(CaptureOptions, KeysKeepTheirOrderAcrossRepeatedOptions) {
 TEST(CaptureOptions, HelpNeedsNoOutputPath) {
     EXPECT_TRUE(Parsed({"--help"}).help);
     EXPECT_TRUE(Parsed({"-h", "--frame", "3"}).help);
+    EXPECT_TRUE(Parsed({"--version"}).version);
 }
 
 // >>key names and codes
@@ -119,6 +120,10 @@ TEST(CaptureOptions, RefusesFramesAndAnglesOutOfRangeOrNotWhole) {
     for (const char* angle : {"-1", "360", "12.5", "ninety"}) {
         EXPECT_NE(Error({"--angle", angle, "a.png"}).find("--angle wants"), std::string::npos) << angle;
     }
+    for (const char* size : {"15", "1025", "0", "-16", "big"}) {
+        EXPECT_NE(Error({"--icon", size, "a.png"}).find("--icon wants"), std::string::npos) << size;
+    }
+    EXPECT_EQ(Parsed({"--icon", "16", "a.png"}).iconSize, 16);
     EXPECT_EQ(Parsed({"--frame", "100000", "a.png"}).frame, 100000);
     EXPECT_NE(Error({"--frame", "3", "--angle", "3", "a.png"}).find("together"), std::string::npos);
 }

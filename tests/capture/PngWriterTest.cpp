@@ -79,4 +79,29 @@ TEST(PngWriter, WritesAFileThatDecodesAndReportsWhereItCannot) {
     EXPECT_NE(error.find("no_such_dir_for_png"), std::string::npos) << error;
 }
 
+// The icon is the square around what was drawn: a lone block off-centre in a big frame fills
+// the icon's middle, the margin stays background, and averaging keeps the block's colour.
+TEST(PngWriter, AnIconIsTheSquareAroundWhatWasDrawnAveragedDown) {
+    CapturedFrame frame;
+    frame.width = 800;
+    frame.height = 600;
+    frame.pixels.assign(800 * 600, 0xFF000000u);
+    for (int y = 100; y < 164; ++y) {
+        for (int x = 500; x < 532; ++x) {  // 32 wide, 64 high: the square is 64 + margins
+            frame.pixels[static_cast<std::size_t>(y) * 800 + x] = 0xFFFF0000u;
+        }
+    }
+    const CapturedFrame icon = MakeIcon(frame, 16);
+    ASSERT_EQ(icon.width, 16);
+    ASSERT_EQ(icon.height, 16);
+    EXPECT_EQ(icon.pixels[0] & 0xFFFFFFu, 0u);                  // margin
+    EXPECT_EQ(icon.pixels[8 * 16 + 8] & 0xFFFFFFu, 0xFF0000u);  // the block, averaged
+    EXPECT_EQ(icon.pixels[8 * 16 + 1] & 0xFFFFFFu, 0u);         // beside the narrow block
+    // Nothing drawn: the background colour throughout, not a division by zero.
+    frame.pixels.assign(800 * 600, 0xFF123456u);
+    const CapturedFrame plain = MakeIcon(frame, 32);
+    EXPECT_TRUE(std::all_of(plain.pixels.begin(), plain.pixels.end(),
+                            [](std::uint32_t p) { return (p & 0xFFFFFFu) == 0x123456u; }));
+}
+
 }  // namespace
