@@ -23,11 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         return 0;
     }
     const CaptureOptions& options = *parsed.options;
-    if (options.help) {
-        return 0;
+    if (options.help || options.version) {
+        return 0;  // the two that need no output path
     }
     const bool consistent = !options.outputPath.empty() && options.frame >= 0 && options.frame <= 100000 &&
-                            (!options.angle || (*options.angle >= 0 && *options.angle <= 359));
+                            (!options.angle || (*options.angle >= 0 && *options.angle <= 359)) &&
+                            (options.iconSize == 0 || (options.iconSize >= 16 && options.iconSize <= 1024));
     if (!consistent) {
         __builtin_trap();
     }
