@@ -234,6 +234,11 @@ TEST_F(CaptureTool, OutputsThatAreNotPlainFilesOrAreAnInputAreRefusedWithTwo) {
 }
 
 TEST_F(CaptureTool, SigintAndSigtermEndALongCapturePromptlyWritingNothing) {
+    if (std::initializer_list<const char*> CAPTURE_TOOL_EMULATOR.size() != 0) {
+        // Under qemu-user both this test and the tool are emulated, and the signal would cross
+        // two emulators; the native and sanitizer runs check the tool's own handling.
+        GTEST_SKIP() << "signals to a tool under an emulator";
+    }
     std::ofstream(File("a.png")) << "old picture";
     for (const int signal : {SIGINT, SIGTERM}) {
         const std::string png = File("a.png").string();
