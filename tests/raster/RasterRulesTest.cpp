@@ -85,7 +85,11 @@ INSTANTIATE_TEST_SUITE_P(Raster, RasterRectangleExtent,
                                            RectangleCase{-8, -8, 2, 40, 0, 1, 0, 31},              // scissored
                                            // Off the right and bottom edges: a fill running one
                                            // column too far shows in column 0 of the next row.
-                                           RectangleCase{24.5f, 20.5f, 48, 44, 25, 31, 21, 31}));
+                                           RectangleCase{24.5f, 20.5f, 48, 44, 25, 31, 21, 31},
+                                           RectangleCase{20.5f, 28.5f, 48, 44, 21, 31, 29, 31},  // 11 wide
+                                           RectangleCase{12.5f, 26.5f, 48, 44, 13, 31, 27, 31},  // 19 wide
+                                           // Edges thousands of pixels long, cut to three columns.
+                                           RectangleCase{28.5f, 2.5f, 4000, 20.5f, 29, 31, 3, 20}));
 
 struct SplitQuad {
     float x0, y0, x1, y1;
