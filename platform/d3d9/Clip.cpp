@@ -234,4 +234,8 @@ bool ClipPoint(const ClipVertex& a, ClippedPolygon* out) {
     return true;
 }
 
+bool InsideClipVolume(const ClipVertex& v) {
+    return IsFinite(v) && InsideAll(v);
+}
+
 }  // namespace standin::pipeline

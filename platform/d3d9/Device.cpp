@@ -335,11 +335,24 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     }
     const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, primitives));
 
-    // 2. Vertex fetch and transform: world * view * projection, lighting.
+    // 2. Vertex fetch and transform: world * view * projection, lighting; for strips and fans, each
+    //    vertex inside the clip volume also divided by w and mapped to the screen, once.
     try {
         pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
                                     transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
                                     renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
+        // A list shares no vertex between its triangles: nothing to gain.
+        const bool mapOnce = primitiveType == D3DPT_TRIANGLESTRIP || primitiveType == D3DPT_TRIANGLEFAN;
+        mapped_.assign(mapOnce ? vertexCount : 0, Mapped::kClip);
+        if (mapOnce) {
+            screenVertices_.resize(vertexCount);
+            for (std::uint32_t k = 0; k < vertexCount; ++k) {
+                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k]) ? Mapped::kClip
+                             : pipeline::MapVertex(clipVertices_[k], viewport_, &screenVertices_[k])
+                                 ? Mapped::kOnScreen
+                                 : Mapped::kUnusable;
+            }
+        }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;  // no room for the transformed vertices of a huge draw
     }
@@ -350,8 +363,13 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     for (std::uint32_t i = 0; i < primitives; ++i) {
         if (pipeline::IsTriangleType(primitiveType)) {
             const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
-            DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
-                         state, target);
+            if (!mapped_.empty() && mapped_[triangle.v[0]] != Mapped::kClip &&
+                mapped_[triangle.v[1]] != Mapped::kClip && mapped_[triangle.v[2]] != Mapped::kClip) {
+                DrawMappedTriangle(triangle, state, target);
+            } else {
+                DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
+                             state, target);
+            }
         } else if (pipeline::IsLineType(primitiveType)) {
             const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
             DrawLine(clipVertices_[line[0]], clipVertices_[line[1]], state, target);
@@ -405,12 +423,39 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
         return;
     }
     pipeline::MapAttributes(clipped, target.viewport, &screen);
+    Fill(v0, state, target);
+}
+
+void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
+                                pipeline::RenderTarget& target) const {
+    // Inside the clip volume, so clipping leaves it whole: the same steps as DrawTriangle, with
+    // the vertices mapped beforehand.
+    pipeline::ScreenPolygon& screen = screen_;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (mapped_[triangle.v[k]] != Mapped::kOnScreen) {
+            return;
+        }
+        screen.vertices[k] = screenVertices_[triangle.v[k]];
+        screen.edgeToNextIsOriginal[k] = true;
+        screen.isOriginalVertex[k] = true;
+    }
+    screen.count = 3;
+    screen.doubleArea = pipeline::DoubleArea(screen);
+    if (pipeline::IsCulled(screen, state.cullMode)) {
+        return;
+    }
+    Fill(clipVertices_[triangle.v[0]], state, target);
+}
+
+// Fills screen_, the triangle set up from `provoking` and the vertices after it.
+void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
+                  pipeline::RenderTarget& target) const {
+    const pipeline::ScreenPolygon& screen = screen_;
     // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
     // that vertex away (D3DSHADEMODE).
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
-    shading.flatColor = pipeline::PackColor(v0.color);
-    // Fill.
+    shading.flatColor = pipeline::PackColor(provoking.color);
     switch (state.fillMode) {
         case D3DFILL_POINT:
             pipeline::RasterizePoints(screen, shading, state, target);

@@ -137,6 +137,10 @@ private:
     pipeline::RenderTarget Target();
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
+    void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
+                            pipeline::RenderTarget& target) const;
+    void Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
+              pipeline::RenderTarget& target) const;
     void DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::RasterState& state,
                   pipeline::RenderTarget& target) const;
     void DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
@@ -155,6 +159,11 @@ private:
     std::array<StreamBinding, kMaxStreams> streams_{};
     bool inScene_ = false;
     std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
+    // Each vertex of a strip or fan that lies inside the clip volume mapped to the screen once,
+    // for every triangle that uses it (most of a strip's vertices serve three): kept like the above.
+    enum class Mapped : std::uint8_t { kClip, kOnScreen, kUnusable };
+    std::vector<Mapped> mapped_;
+    std::vector<pipeline::ScreenVertex> screenVertices_;
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
     mutable pipeline::ClippedPolygon clipped_;
     mutable pipeline::ScreenPolygon screen_;

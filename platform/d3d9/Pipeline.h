@@ -123,6 +123,9 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
 // when inside).
 bool ClipSegment(const ClipVertex& a, const ClipVertex& b, ClippedPolygon* out);
 bool ClipPoint(const ClipVertex& a, ClippedPolygon* out);
+// Whether the vertex is finite and inside the clip volume: a triangle of three such vertices is
+// left as it is by ClipTriangle.
+bool InsideClipVolume(const ClipVertex& v);
 
 // >>setup (Setup.cpp)
 
@@ -162,6 +165,10 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
 // the edge flags and the area first, then 1/w, the colours and the single-precision values.
 bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
 void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
+// One vertex, as both of the above map it; false where MapPositions would fail.
+bool MapVertex(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* out);
+// Twice the signed area of the polygon's snapped positions; > 0 when clockwise.
+std::int64_t DoubleArea(const ScreenPolygon& polygon);
 // The cull mode's verdict on the polygon's winding. Zero-area polygons are always dropped.
 bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode);
 

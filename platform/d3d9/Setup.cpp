@@ -32,63 +32,87 @@ std::int64_t RoundHalfAway(double v) {
 
 }  // namespace
 
-bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+namespace {
+
+// The snapped position and the depth of one vertex; false if they are not usable.
+bool MapPosition(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* s) {
     const double halfWidth = static_cast<double>(viewport.Width) / 2;
     const double halfHeight = static_cast<double>(viewport.Height) / 2;
     const double depthRange = static_cast<double>(viewport.MaxZ) - static_cast<double>(viewport.MinZ);
+    const double sx = static_cast<double>(viewport.X) + (1 + v.x / v.w) * halfWidth;
+    const double sy = static_cast<double>(viewport.Y) + (1 - v.y / v.w) * halfHeight;
+    const double sz = static_cast<double>(viewport.MinZ) + (v.z / v.w) * depthRange;
+    if (!(std::fabs(sx) < kMaxScreenCoordinate) || !(std::fabs(sy) < kMaxScreenCoordinate) || !std::isfinite(sz)) {
+        return false;  // also catches NaN, e.g. from w == 0
+    }
+    s->x = RoundHalfAway(sx * static_cast<double>(kSubPixelOne));
+    s->y = RoundHalfAway(sy * static_cast<double>(kSubPixelOne));
+    s->z = sz;
+    return true;
+}
+
+void MapVertexAttributes(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* s) {
+    s->invW = 1 / v.w;
+    s->color = v.color;
+    // Single precision, as the attribute setup of the reference implementation sees the
+    // vertex. Its GPU path samples at half-integer window coordinates, so it moves the vertex
+    // half a pixel right and down in clip space (x + w/Width, y - w/Height); its clip depth runs
+    // from -w to w, so z becomes 2z - w; then it divides by w and maps to the viewport with
+    // fused multiply-adds (depth: MinZ..MaxZ from -1..1).
+    const float w = static_cast<float>(v.w);
+    const float oneOverW = 1.0f / w;
+    const auto width = static_cast<float>(viewport.Width);
+    const auto height = static_cast<float>(viewport.Height);
+    const float shiftedX = static_cast<float>(v.x) + w * (1.0f / width);
+    const float shiftedY = static_cast<float>(v.y) - w * (1.0f / height);
+    s->oneOverW = oneOverW;
+    s->windowX = std::fma(shiftedX * oneOverW, width / 2, static_cast<float>(viewport.X) + width / 2);
+    s->windowY = std::fma(shiftedY * oneOverW, -height / 2, static_cast<float>(viewport.Y) + height / 2);
+    const float symmetricZ = std::fma(static_cast<float>(v.z), 2.0f, -w);
+    s->windowZ =
+        std::fma(symmetricZ * oneOverW, (viewport.MaxZ - viewport.MinZ) / 2, (viewport.MaxZ + viewport.MinZ) / 2);
+    s->rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
+}
+
+}  // namespace
+
+bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
     out->count = polygon.count;
     for (int k = 0; k < polygon.count; ++k) {
-        const ClipVertex& v = polygon.vertices[k];
-        const double sx = static_cast<double>(viewport.X) + (1 + v.x / v.w) * halfWidth;
-        const double sy = static_cast<double>(viewport.Y) + (1 - v.y / v.w) * halfHeight;
-        const double sz = static_cast<double>(viewport.MinZ) + (v.z / v.w) * depthRange;
-        if (!(std::fabs(sx) < kMaxScreenCoordinate) || !(std::fabs(sy) < kMaxScreenCoordinate) || !std::isfinite(sz)) {
-            return false;  // also catches NaN, e.g. from w == 0
+        if (!MapPosition(polygon.vertices[k], viewport, &out->vertices[k])) {
+            return false;
         }
-        ScreenVertex& s = out->vertices[k];
-        s.x = RoundHalfAway(sx * static_cast<double>(kSubPixelOne));
-        s.y = RoundHalfAway(sy * static_cast<double>(kSubPixelOne));
-        s.z = sz;
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
         out->isOriginalVertex[k] = polygon.isOriginalVertex[k];
     }
-    // Shoelace formula, fanned from vertex 0: twice the signed area, > 0 when clockwise (y down).
-    std::int64_t area = 0;
-    const ScreenVertex& o = out->vertices[0];
-    for (int k = 1; k + 1 < out->count; ++k) {
-        const ScreenVertex& a = out->vertices[k];
-        const ScreenVertex& b = out->vertices[k + 1];
-        area += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
-    }
-    out->doubleArea = area;
+    out->doubleArea = DoubleArea(*out);
     return true;
 }
 
 void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
     for (int k = 0; k < polygon.count; ++k) {
-        const ClipVertex& v = polygon.vertices[k];
-        ScreenVertex& s = out->vertices[k];
-        s.invW = 1 / v.w;
-        s.color = v.color;
-        // Single precision, as the attribute setup of the reference implementation sees the
-        // vertex. Its GPU path samples at half-integer window coordinates, so it moves the
-        // vertex half a pixel right and down in clip space (x + w/Width, y - w/Height); its
-        // clip depth runs from -w to w, so z becomes 2z - w; then it divides by w and maps to
-        // the viewport with fused multiply-adds (depth: MinZ..MaxZ from -1..1).
-        const float w = static_cast<float>(v.w);
-        const float oneOverW = 1.0f / w;
-        const auto width = static_cast<float>(viewport.Width);
-        const auto height = static_cast<float>(viewport.Height);
-        const float shiftedX = static_cast<float>(v.x) + w * (1.0f / width);
-        const float shiftedY = static_cast<float>(v.y) - w * (1.0f / height);
-        s.oneOverW = oneOverW;
-        s.windowX = std::fma(shiftedX * oneOverW, width / 2, static_cast<float>(viewport.X) + width / 2);
-        s.windowY = std::fma(shiftedY * oneOverW, -height / 2, static_cast<float>(viewport.Y) + height / 2);
-        const float symmetricZ = std::fma(static_cast<float>(v.z), 2.0f, -w);
-        s.windowZ =
-            std::fma(symmetricZ * oneOverW, (viewport.MaxZ - viewport.MinZ) / 2, (viewport.MaxZ + viewport.MinZ) / 2);
-        s.rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
+        MapVertexAttributes(polygon.vertices[k], viewport, &out->vertices[k]);
     }
+}
+
+bool MapVertex(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* out) {
+    if (!MapPosition(v, viewport, out)) {
+        return false;
+    }
+    MapVertexAttributes(v, viewport, out);
+    return true;
+}
+
+std::int64_t DoubleArea(const ScreenPolygon& polygon) {
+    // Shoelace formula, fanned from vertex 0: twice the signed area, > 0 when clockwise (y down).
+    std::int64_t area = 0;
+    const ScreenVertex& o = polygon.vertices[0];
+    for (int k = 1; k + 1 < polygon.count; ++k) {
+        const ScreenVertex& a = polygon.vertices[k];
+        const ScreenVertex& b = polygon.vertices[k + 1];
+        area += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
+    }
+    return area;
 }
 
 bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
