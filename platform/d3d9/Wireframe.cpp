@@ -122,16 +122,26 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const bool startsOnCentre = a.windowX - std::floor(a.windowX) == 0.5f && a.windowY - std::floor(a.windowY) == 0.5f;
     const long long upwardStartOnCentre =
         !xMajor && startsOnCentre && b.y < a.y ? static_cast<long long>(a.y / kSubPixelOne) : LLONG_MIN;
+    // The exit lies between the centre and half a pixel past it along the line, so away from the
+    // ends (a quarter pixel past the start, three quarters before the end) both tests below hold
+    // whatever its exact place, and it is not worked out.
+    const double innerFirst = direction > 0 ? line.u0 + 0.25 : line.u1 + 0.75;
+    const double innerLast = direction > 0 ? line.u1 - 0.75 : line.u0 - 0.25;
     for (long long u = first; u <= last; ++u) {
         const double centreU = static_cast<double>(u);
         const double crossing = line.v0 + slope * (centreU - line.u0);
         // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
         // owning its corner on the side of larger minor coordinate.
         const double j = std::ceil(crossing - 0.5);
-        const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
-        const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
-        const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
-        if (!startsBeforeExit || !endsAtOrPastExit || (u == upwardStartOnCentre)) {
+        if (!(centreU > innerFirst && centreU < innerLast)) {
+            const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
+            const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
+            const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
+            if (!startsBeforeExit || !endsAtOrPastExit) {
+                continue;
+            }
+        }
+        if (u == upwardStartOnCentre) {
             continue;
         }
         const long long x = xMajor ? u : static_cast<long long>(j);
