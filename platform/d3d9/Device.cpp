@@ -66,15 +66,33 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         ((flags & D3DCLEAR_ZBUFFER) && depth_.empty())) {
         return D3DERR_INVALIDCALL;
     }
+    FoldDrawn();
     const std::uint16_t depth = pipeline::QuantizeDepth(z);
     // Rectangles are clipped to the viewport; none means the whole viewport. x2 and y2 are exclusive.
     const LONG vpLeft = static_cast<LONG>(viewport_.X);
     const LONG vpTop = static_cast<LONG>(viewport_.Y);
     const LONG vpRight = static_cast<LONG>(viewport_.X + viewport_.Width);
     const LONG vpBottom = static_cast<LONG>(viewport_.Y + viewport_.Height);
+    const bool wholeTarget = count == 0 && vpLeft == 0 && vpTop == 0 && vpRight == Width() && vpBottom == Height();
+    if (wholeTarget) {
+        // Where the buffer already holds the value everywhere but in its dirty box, only the box.
+        const PixelBox all{0, 0, Width() - 1, Height() - 1};
+        const struct {
+            DWORD flag;
+            KnownContents& known;
+            std::uint32_t value;
+        } buffers[2] = {{D3DCLEAR_TARGET, colorKnown_, color}, {D3DCLEAR_ZBUFFER, depthKnown_, depth}};
+        for (const auto& buffer : buffers) {
+            if (flags & buffer.flag) {
+                const bool same = buffer.known.uniform && buffer.known.value == buffer.value;
+                FillBox(same ? buffer.known.dirty : all, buffer.flag, color, depth);
+                buffer.known = {true, buffer.value, PixelBox{}};
+            }
+        }
+        return D3D_OK;
+    }
     const D3DRECT whole{vpLeft, vpTop, vpRight, vpBottom};
     const DWORD rectCount = count > 0 ? count : 1;
-    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
     for (DWORD r = 0; r < rectCount; ++r) {
         const D3DRECT& rect = count > 0 ? rects[r] : whole;
         const LONG left = std::max(rect.x1, vpLeft);
@@ -84,23 +102,81 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         if (left >= right || top >= bottom) {
             continue;
         }
-        // Row by row, or as one run when the rectangle spans whole rows.
-        const std::size_t width = parameters_.BackBufferWidth;
-        const auto columns = static_cast<std::size_t>(right - left);
-        const bool wholeRows = columns == width;
-        const std::size_t rows = wholeRows ? 1 : static_cast<std::size_t>(bottom - top);
-        const std::size_t run = wholeRows ? columns * static_cast<std::size_t>(bottom - top) : columns;
-        for (std::size_t k = 0; k < rows; ++k) {
-            const std::size_t start = (static_cast<std::size_t>(top) + k) * width + static_cast<std::size_t>(left);
-            if (flags & D3DCLEAR_TARGET) {
-                kernels.fillColor(color_.data() + start, run, color);  // stored as given
-            }
-            if (flags & D3DCLEAR_ZBUFFER) {
-                kernels.fillDepth(depth_.data() + start, run, depth);
-            }
+        const PixelBox box{left, top, right - 1, bottom - 1};
+        FillBox(box, flags, color, depth);
+        if (flags & D3DCLEAR_TARGET) {
+            colorKnown_.dirty.Add(box);
+        }
+        if (flags & D3DCLEAR_ZBUFFER) {
+            depthKnown_.dirty.Add(box);
         }
     }
     return D3D_OK;
+}
+
+void Device::PixelBox::Add(const PixelBox& box) {
+    if (box.Empty()) {
+        return;
+    }
+    if (Empty()) {
+        *this = box;
+        return;
+    }
+    left = std::min(left, box.left);
+    top = std::min(top, box.top);
+    right = std::max(right, box.right);
+    bottom = std::max(bottom, box.bottom);
+}
+
+void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint16_t depth) {
+    if (box.Empty()) {
+        return;
+    }
+    // Row by row, or as one run when the box spans whole rows.
+    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
+    const std::size_t width = parameters_.BackBufferWidth;
+    const auto columns = static_cast<std::size_t>(box.right - box.left + 1);
+    const auto boxRows = static_cast<std::size_t>(box.bottom - box.top + 1);
+    const bool wholeRows = columns == width;
+    const std::size_t rows = wholeRows ? 1 : boxRows;
+    const std::size_t run = wholeRows ? columns * boxRows : columns;
+    for (std::size_t k = 0; k < rows; ++k) {
+        const std::size_t start = (static_cast<std::size_t>(box.top) + k) * width + static_cast<std::size_t>(box.left);
+        if (flags & D3DCLEAR_TARGET) {
+            kernels.fillColor(color_.data() + start, run, color);  // stored as given
+        }
+        if (flags & D3DCLEAR_ZBUFFER) {
+            kernels.fillDepth(depth_.data() + start, run, depth);
+        }
+    }
+}
+
+void Device::MarkDrawn(const pipeline::ScreenPolygon& polygon) const {
+    for (int k = 0; k < polygon.count; ++k) {
+        drawn_.minX = std::min(drawn_.minX, polygon.vertices[k].x);
+        drawn_.maxX = std::max(drawn_.maxX, polygon.vertices[k].x);
+        drawn_.minY = std::min(drawn_.minY, polygon.vertices[k].y);
+        drawn_.maxY = std::max(drawn_.maxY, polygon.vertices[k].y);
+    }
+}
+
+// Every pixel a primitive may write lies within a pixel of its vertices' box: triangles cover
+// centres inside, lines the centres their diamonds' exits pass, points and last pixels the
+// centre nearest their vertex.
+void Device::FoldDrawn() {
+    if (drawn_.minX > drawn_.maxX) {
+        return;
+    }
+    const auto clamp = [](std::int64_t v, int size) {
+        return static_cast<long>(std::clamp<std::int64_t>(v, 0, size - 1));
+    };
+    const PixelBox box{clamp((drawn_.minX >> pipeline::kSubPixelBits) - 1, Width()),
+                       clamp((drawn_.minY >> pipeline::kSubPixelBits) - 1, Height()),
+                       clamp((drawn_.maxX >> pipeline::kSubPixelBits) + 2, Width()),
+                       clamp((drawn_.maxY >> pipeline::kSubPixelBits) + 2, Height())};
+    colorKnown_.dirty.Add(box);
+    depthKnown_.dirty.Add(box);
+    drawn_ = VertexBox{};
 }
 
 HRESULT Device::BeginScene() {
@@ -389,6 +465,7 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
     if (!pipeline::ClipSegment(v0, v1, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
         return;
     }
+    MarkDrawn(screen);
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
     shading.flatColor = pipeline::PackColor(v0.color);
@@ -403,6 +480,7 @@ void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterStat
     if (!pipeline::ClipPoint(v, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
         return;
     }
+    MarkDrawn(screen);
     pipeline::Shading shading;
     shading.flatColor = pipeline::PackColor(v.color);
     pipeline::RasterizePoints(screen, shading, state, target);
@@ -451,6 +529,7 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
 void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
                   pipeline::RenderTarget& target) const {
     const pipeline::ScreenPolygon& screen = screen_;
+    MarkDrawn(screen);
     // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
     // that vertex away (D3DSHADEMODE).
     pipeline::Shading shading;

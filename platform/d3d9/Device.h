@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -167,6 +168,30 @@ private:
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
     mutable pipeline::ClippedPolygon clipped_;
     mutable pipeline::ScreenPolygon screen_;
+    // What a buffer is known to hold: after a Clear of the whole target, every pixel holds one
+    // value except in `dirty`, the box around everything written since (draws mark the pixel box
+    // of each primitive they fill). A Clear to the same value then needs to fill only that box.
+    struct PixelBox {
+        long left = 0, top = 0, right = -1, bottom = -1;  // inclusive; empty when right < left
+        bool Empty() const { return right < left || bottom < top; }
+        void Add(const PixelBox& box);
+    };
+    struct KnownContents {
+        bool uniform = false;
+        std::uint32_t value = 0;
+        PixelBox dirty;
+    };
+    void FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint16_t depth);
+    void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
+    void FoldDrawn();
+    KnownContents colorKnown_;
+    KnownContents depthKnown_;
+    // The box of the vertices drawn since the last FoldDrawn, in 1/256 pixel, before it is turned
+    // into the pixels they may write.
+    struct VertexBox {
+        std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+    };
+    mutable VertexBox drawn_;
     std::vector<std::vector<std::uint8_t>> spareStorage_;  // of released vertex buffers
     std::size_t spareBytes_ = 0;
     std::uint64_t storageAllocations_ = 0;
