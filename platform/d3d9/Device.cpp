@@ -85,7 +85,11 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         for (const auto& buffer : buffers) {
             if (flags & buffer.flag) {
                 const bool same = buffer.known.uniform && buffer.known.value == buffer.value;
-                FillBox(same ? buffer.known.dirty : all, buffer.flag, color, depth);
+                const PixelBox& filled = same ? buffer.known.dirty : all;
+                FillBox(filled, buffer.flag, color, depth);
+                if (buffer.flag == D3DCLEAR_TARGET) {
+                    changedSincePresent_.Add(filled);
+                }
                 buffer.known = {true, buffer.value, PixelBox{}};
             }
         }
@@ -106,6 +110,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         FillBox(box, flags, color, depth);
         if (flags & D3DCLEAR_TARGET) {
             colorKnown_.dirty.Add(box);
+            changedSincePresent_.Add(box);
         }
         if (flags & D3DCLEAR_ZBUFFER) {
             depthKnown_.dirty.Add(box);
@@ -176,6 +181,7 @@ void Device::FoldDrawn() {
                        clamp((drawn_.maxY >> pipeline::kSubPixelBits) + 2, Height())};
     colorKnown_.dirty.Add(box);
     depthKnown_.dirty.Add(box);
+    changedSincePresent_.Add(box);
     drawn_ = VertexBox{};
 }
 
@@ -209,7 +215,18 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destW
     }
     // With D3DSWAPEFFECT_DISCARD the back buffer's contents are undefined afterwards; this
     // device leaves them as they are.
-    PresentToWindow(window, Image{color_.data(), Width(), Height()});
+    Image frame{color_.data(), Width(), Height()};
+    FoldDrawn();
+    frame.changedKnown = presentedBefore_;
+    if (!changedSincePresent_.Empty()) {
+        frame.changedLeft = static_cast<int>(changedSincePresent_.left);
+        frame.changedTop = static_cast<int>(changedSincePresent_.top);
+        frame.changedRight = static_cast<int>(changedSincePresent_.right);
+        frame.changedBottom = static_cast<int>(changedSincePresent_.bottom);
+    }
+    changedSincePresent_ = PixelBox{};
+    presentedBefore_ = true;
+    PresentToWindow(window, frame);
     return D3D_OK;
 }
 

@@ -192,6 +192,9 @@ private:
         std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
     };
     mutable VertexBox drawn_;
+    // What the colour buffer may have changed since the last Present; unknown before the first.
+    PixelBox changedSincePresent_;
+    bool presentedBefore_ = false;
     std::vector<std::vector<std::uint8_t>> spareStorage_;  // of released vertex buffers
     std::size_t spareBytes_ = 0;
     std::uint64_t storageAllocations_ = 0;

@@ -14,6 +14,12 @@ struct Image {
     const std::uint32_t* pixels = nullptr;
     int width = 0;
     int height = 0;
+    // For a presented frame, where it may differ from the frame presented before it by the same
+    // device: the pixels changedLeft .. changedRight of the rows changedTop .. changedBottom
+    // (inclusive; none when changedRight < changedLeft). Unknown (the whole image may differ)
+    // unless changedKnown.
+    bool changedKnown = false;
+    int changedLeft = 0, changedTop = 0, changedRight = -1, changedBottom = -1;
 };
 
 // Receives every presented frame. The window stand-in installs one that shows the frame in the

@@ -48,6 +48,11 @@ void TranslateWindowEvent(const SDL_WindowEvent& event) {
         return;
     }
     standin::win32::FitOuterRectangleOnce(standin::win32::LookUpWindow(window));
+    if (event.event != SDL_WINDOWEVENT_MOVED && event.event != SDL_WINDOWEVENT_ENTER &&
+        event.event != SDL_WINDOWEVENT_LEAVE && event.event != SDL_WINDOWEVENT_FOCUS_GAINED &&
+        event.event != SDL_WINDOWEVENT_FOCUS_LOST) {
+        standin::win32::LookUpWindow(window)->shown = false;  // exposed, resized, restored: all anew
+    }
     switch (event.event) {
         case SDL_WINDOWEVENT_CLOSE:
             QueueInput(window, WM_CLOSE, 0, 0);

@@ -1,5 +1,6 @@
 #include "platform/win32/Presenter.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/win32/Window.h"
@@ -27,6 +28,30 @@ bool IsX8R8G8B8(const SDL_Surface& surface) {
     return surface.format->format == SDL_PIXELFORMAT_RGB888 && surface.pitch == surface.w * kBytesPerPixel;
 }
 
+// The next frame of the back buffer the window shows, of the same size: only the pixels that
+// changed are copied into the surface and sent to the window.
+void ShowChanges(HWND__* record, SDL_Surface* surface, const Image& frame) {
+    if (frame.changedRight < frame.changedLeft || frame.changedBottom < frame.changedTop) {
+        if (SDL_MUSTLOCK(surface)) {
+            SDL_UnlockSurface(surface);
+        }
+        return;  // the window shows this frame already
+    }
+    const auto columns = static_cast<std::size_t>(frame.changedRight - frame.changedLeft + 1);
+    auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
+    for (int y = frame.changedTop; y <= frame.changedBottom; ++y) {
+        const std::size_t start = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width) +
+                                  static_cast<std::size_t>(frame.changedLeft);
+        std::copy_n(frame.pixels + start, columns, pixels + start);
+    }
+    if (SDL_MUSTLOCK(surface)) {
+        SDL_UnlockSurface(surface);
+    }
+    const SDL_Rect rect{frame.changedLeft, frame.changedTop, static_cast<int>(columns),
+                        frame.changedBottom - frame.changedTop + 1};
+    SDL_UpdateWindowSurfaceRects(record->sdlWindow, &rect, 1);
+}
+
 // Into the window's surface (on X11 a shared-memory image), then one copy into the window.
 void ShowOnSurface(HWND__* record, const Image& frame) {
     SDL_Surface* surface = SDL_GetWindowSurface(record->sdlWindow);  // made anew after a resize
@@ -36,6 +61,15 @@ void ShowOnSurface(HWND__* record, const Image& frame) {
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
         return;
     }
+    const bool sameSize = surface->w == frame.width && surface->h == frame.height;
+    if (IsX8R8G8B8(*surface) && sameSize && frame.changedKnown && record->shown && record->shownSurface == surface &&
+        record->shownPixels == frame.pixels) {
+        ShowChanges(record, surface, frame);
+        return;
+    }
+    record->shown = true;
+    record->shownSurface = surface;
+    record->shownPixels = frame.pixels;
     if (IsX8R8G8B8(*surface) && (surface->w != frame.width || surface->h != frame.height)) {
         StretchBilinear(frame, static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h);
     } else {

@@ -32,6 +32,11 @@ struct HWND__ {
     SDL_Renderer* renderer = nullptr;      // kRenderer: comes with the window
     SDL_Texture* texture = nullptr;        // kRenderer: the size of the client area, made by the presenter
     std::vector<std::uint32_t> stretched;  // a frame scaled to the client area, when the sizes differ
+    // kSurface: what the window shows, so that the next frame of the same back buffer need copy
+    // only what changed. Window events that may have lost or resized the picture clear `shown`.
+    bool shown = false;
+    const SDL_Surface* shownSurface = nullptr;
+    const std::uint32_t* shownPixels = nullptr;
 };
 
 namespace standin::win32 {

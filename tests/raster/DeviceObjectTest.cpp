@@ -1,6 +1,8 @@
 // The software device as a Direct3D 9 object: creation and its refusals, default states,
 // scene brackets, Clear, Present, and reference counts that leave nothing behind.
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/d3d9/Standin.h"
 #include "tests/raster/RasterSupport.h"
@@ -276,6 +278,63 @@ TEST(RasterDeviceFrame, PresentHandsTheBackBufferToThePresenter) {
     EXPECT_EQ(presenter.firstPixel, 0x123456u);
     EXPECT_EQ(presenter.width, 20);
     EXPECT_EQ(presenter.height, 10);
+}
+
+// Each frame says where it may differ from the one before; everywhere else it must not.
+class ChangeRecorder final : public standin::Presenter {
+public:
+    void Present(HWND, const standin::Image& frame) override {
+        frames.emplace_back(frame.pixels, frame.pixels + frame.width * frame.height);
+        boxes.push_back(frame);
+    }
+    std::vector<std::vector<std::uint32_t>> frames;
+    std::vector<standin::Image> boxes;
+};
+
+TEST(RasterDeviceFrame, PresentNamesWhereTheFrameChangedAndNothingElseDid) {
+    ChangeRecorder recorder;
+    standin::SetPresenter(&recorder);
+    {
+        TestDevice device(32, 32);
+        auto square = [](float left, D3DCOLOR color) {
+            return std::vector<Vertex>{AtScreen(32, 32, left, 4, color), AtScreen(32, 32, left + 6, 4, color),
+                                       AtScreen(32, 32, left, 10, color), AtScreen(32, 32, left + 6, 10, color)};
+        };
+        const std::vector<std::pair<D3DCOLOR, float>> frames = {
+            {0xFF000000u, 2}, {0xFF000000u, 20}, {0xFF000000u, 20}, {0xFF000080u, 20}, {0xFF000080u, -100}};
+        for (const auto& [clear, left] : frames) {
+            device.BeginFrame(clear);
+            if (left > -100) {
+                device.Draw(D3DPT_TRIANGLESTRIP, square(left, 0xFFFFFF));
+            }
+            device.EndFrame();
+            device->Present(nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    standin::SetPresenter(nullptr);
+    ASSERT_EQ(recorder.frames.size(), 5u);
+    EXPECT_FALSE(recorder.boxes[0].changedKnown);
+    for (std::size_t f = 1; f < recorder.frames.size(); ++f) {
+        const standin::Image& box = recorder.boxes[f];
+        ASSERT_TRUE(box.changedKnown) << f;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const bool inside =
+                    x >= box.changedLeft && x <= box.changedRight && y >= box.changedTop && y <= box.changedBottom;
+                if (!inside) {
+                    ASSERT_EQ(recorder.frames[f][y * 32 + x], recorder.frames[f - 1][y * 32 + x])
+                        << "frame " << f << " changed " << x << ", " << y << " outside its box";
+                }
+            }
+        }
+    }
+    // The square moved: the box holds both places and little else. A new clear colour changed
+    // everything.
+    EXPECT_LE((recorder.boxes[1].changedRight - recorder.boxes[1].changedLeft + 1) *
+                  (recorder.boxes[1].changedBottom - recorder.boxes[1].changedTop + 1),
+              32 * 12);
+    EXPECT_EQ(recorder.boxes[3].changedRight - recorder.boxes[3].changedLeft + 1, 32);
+    EXPECT_EQ(recorder.boxes[3].changedBottom - recorder.boxes[3].changedTop + 1, 32);
 }
 
 // >>reference counts
