@@ -157,12 +157,14 @@ void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint
 }
 
 void Device::MarkDrawn(const pipeline::ScreenPolygon& polygon) const {
+    VertexBox box = drawn_;
     for (int k = 0; k < polygon.count; ++k) {
-        drawn_.minX = std::min(drawn_.minX, polygon.vertices[k].x);
-        drawn_.maxX = std::max(drawn_.maxX, polygon.vertices[k].x);
-        drawn_.minY = std::min(drawn_.minY, polygon.vertices[k].y);
-        drawn_.maxY = std::max(drawn_.maxY, polygon.vertices[k].y);
+        box.minX = std::min(box.minX, polygon.vertices[k].x);
+        box.maxX = std::max(box.maxX, polygon.vertices[k].x);
+        box.minY = std::min(box.minY, polygon.vertices[k].y);
+        box.maxY = std::max(box.maxY, polygon.vertices[k].y);
     }
+    drawn_ = box;
 }
 
 // Every pixel a primitive may write lies within a pixel of its vertices' box: triangles cover
@@ -439,11 +441,11 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
         mapped_.assign(mapOnce ? vertexCount : 0, Mapped::kClip);
         if (mapOnce) {
             screenVertices_.resize(vertexCount);
+            const pipeline::ViewportMap map(viewport_);
             for (std::uint32_t k = 0; k < vertexCount; ++k) {
-                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k]) ? Mapped::kClip
-                             : pipeline::MapVertex(clipVertices_[k], viewport_, &screenVertices_[k])
-                                 ? Mapped::kOnScreen
-                                 : Mapped::kUnusable;
+                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k])                     ? Mapped::kClip
+                             : pipeline::MapVertex(clipVertices_[k], map, &screenVertices_[k]) ? Mapped::kOnScreen
+                                                                                               : Mapped::kUnusable;
             }
         }
     } catch (const std::bad_alloc&) {

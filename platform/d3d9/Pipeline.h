@@ -165,8 +165,14 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
 // the edge flags and the area first, then 1/w, the colours and the single-precision values.
 bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
 void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
+// What mapping to one viewport takes, worked out once for its vertices.
+struct ViewportMap {
+    explicit ViewportMap(const D3DVIEWPORT9& viewport);
+    double x, y, minZ, halfWidth, halfHeight, depthRange;
+    float width, height, oneOverWidth, oneOverHeight, centreX, centreY, depthScale, depthCentre;
+};
 // One vertex, as both of the above map it; false where MapPositions would fail.
-bool MapVertex(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* out);
+bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 // Twice the signed area of the polygon's snapped positions; > 0 when clockwise.
 std::int64_t DoubleArea(const ScreenPolygon& polygon);
 // The cull mode's verdict on the polygon's winding. Zero-area polygons are always dropped.

@@ -32,16 +32,29 @@ std::int64_t RoundHalfAway(double v) {
 
 }  // namespace
 
+ViewportMap::ViewportMap(const D3DVIEWPORT9& viewport)
+    : x(static_cast<double>(viewport.X)),
+      y(static_cast<double>(viewport.Y)),
+      minZ(static_cast<double>(viewport.MinZ)),
+      halfWidth(static_cast<double>(viewport.Width) / 2),
+      halfHeight(static_cast<double>(viewport.Height) / 2),
+      depthRange(static_cast<double>(viewport.MaxZ) - static_cast<double>(viewport.MinZ)),
+      width(static_cast<float>(viewport.Width)),
+      height(static_cast<float>(viewport.Height)),
+      oneOverWidth(1.0f / width),
+      oneOverHeight(1.0f / height),
+      centreX(static_cast<float>(viewport.X) + width / 2),
+      centreY(static_cast<float>(viewport.Y) + height / 2),
+      depthScale((viewport.MaxZ - viewport.MinZ) / 2),
+      depthCentre((viewport.MaxZ + viewport.MinZ) / 2) {}
+
 namespace {
 
 // The snapped position and the depth of one vertex; false if they are not usable.
-bool MapPosition(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* s) {
-    const double halfWidth = static_cast<double>(viewport.Width) / 2;
-    const double halfHeight = static_cast<double>(viewport.Height) / 2;
-    const double depthRange = static_cast<double>(viewport.MaxZ) - static_cast<double>(viewport.MinZ);
-    const double sx = static_cast<double>(viewport.X) + (1 + v.x / v.w) * halfWidth;
-    const double sy = static_cast<double>(viewport.Y) + (1 - v.y / v.w) * halfHeight;
-    const double sz = static_cast<double>(viewport.MinZ) + (v.z / v.w) * depthRange;
+bool MapPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
+    const double sx = map.x + (1 + v.x / v.w) * map.halfWidth;
+    const double sy = map.y + (1 - v.y / v.w) * map.halfHeight;
+    const double sz = map.minZ + (v.z / v.w) * map.depthRange;
     if (!(std::fabs(sx) < kMaxScreenCoordinate) || !(std::fabs(sy) < kMaxScreenCoordinate) || !std::isfinite(sz)) {
         return false;  // also catches NaN, e.g. from w == 0
     }
@@ -51,7 +64,7 @@ bool MapPosition(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex
     return true;
 }
 
-void MapVertexAttributes(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* s) {
+void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
     s->invW = 1 / v.w;
     s->color = v.color;
     // Single precision, as the attribute setup of the reference implementation sees the
@@ -61,25 +74,23 @@ void MapVertexAttributes(const ClipVertex& v, const D3DVIEWPORT9& viewport, Scre
     // fused multiply-adds (depth: MinZ..MaxZ from -1..1).
     const float w = static_cast<float>(v.w);
     const float oneOverW = 1.0f / w;
-    const auto width = static_cast<float>(viewport.Width);
-    const auto height = static_cast<float>(viewport.Height);
-    const float shiftedX = static_cast<float>(v.x) + w * (1.0f / width);
-    const float shiftedY = static_cast<float>(v.y) - w * (1.0f / height);
+    const float shiftedX = static_cast<float>(v.x) + w * map.oneOverWidth;
+    const float shiftedY = static_cast<float>(v.y) - w * map.oneOverHeight;
     s->oneOverW = oneOverW;
-    s->windowX = std::fma(shiftedX * oneOverW, width / 2, static_cast<float>(viewport.X) + width / 2);
-    s->windowY = std::fma(shiftedY * oneOverW, -height / 2, static_cast<float>(viewport.Y) + height / 2);
+    s->windowX = std::fma(shiftedX * oneOverW, map.width / 2, map.centreX);
+    s->windowY = std::fma(shiftedY * oneOverW, -map.height / 2, map.centreY);
     const float symmetricZ = std::fma(static_cast<float>(v.z), 2.0f, -w);
-    s->windowZ =
-        std::fma(symmetricZ * oneOverW, (viewport.MaxZ - viewport.MinZ) / 2, (viewport.MaxZ + viewport.MinZ) / 2);
+    s->windowZ = std::fma(symmetricZ * oneOverW, map.depthScale, map.depthCentre);
     s->rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
 }
 
 }  // namespace
 
 bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+    const ViewportMap map(viewport);
     out->count = polygon.count;
     for (int k = 0; k < polygon.count; ++k) {
-        if (!MapPosition(polygon.vertices[k], viewport, &out->vertices[k])) {
+        if (!MapPosition(polygon.vertices[k], map, &out->vertices[k])) {
             return false;
         }
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
@@ -90,16 +101,17 @@ bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, S
 }
 
 void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
+    const ViewportMap map(viewport);
     for (int k = 0; k < polygon.count; ++k) {
-        MapVertexAttributes(polygon.vertices[k], viewport, &out->vertices[k]);
+        MapVertexAttributes(polygon.vertices[k], map, &out->vertices[k]);
     }
 }
 
-bool MapVertex(const ClipVertex& v, const D3DVIEWPORT9& viewport, ScreenVertex* out) {
-    if (!MapPosition(v, viewport, out)) {
+bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out) {
+    if (!MapPosition(v, map, out)) {
         return false;
     }
-    MapVertexAttributes(v, viewport, out);
+    MapVertexAttributes(v, map, out);
     return true;
 }
 
