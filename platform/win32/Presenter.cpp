@@ -119,7 +119,11 @@ void WindowPresenter::Present(HWND window, const Image& backBuffer) {
         started_ = true;
     }
     std::this_thread::sleep_until(turn_);
-    const bool throughRenderer = Show(window, backBuffer);
+    Image frame = backBuffer;
+    frame.changedKnown = backBuffer.changedKnown && backBuffer.pixels == lastPixels_ && window == lastWindow_;
+    lastPixels_ = backBuffer.pixels;
+    lastWindow_ = window;
+    const bool throughRenderer = Show(window, frame);
 
     // A renderer's show that returned late was held back by the display until its refresh: the
     // next turn comes a little less than a period after it, early enough not to miss the next

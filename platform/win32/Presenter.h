@@ -28,7 +28,11 @@ private:
     bool Show(HWND window, const Image& backBuffer);
 
     double refreshRate_ = 60.0;  // of the window's display, in Hz
-    Clock::time_point turn_{};   // when the next frame may be shown
+    // The frame before: a frame's changed box holds only against the one its device presented
+    // last, and only if that went to the same window.
+    const std::uint32_t* lastPixels_ = nullptr;
+    HWND lastWindow_ = nullptr;
+    Clock::time_point turn_{};  // when the next frame may be shown
     bool started_ = false;
 };
 

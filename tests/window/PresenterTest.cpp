@@ -3,6 +3,7 @@
 // keeps the window's surface in memory, where the test reads it back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -133,6 +134,42 @@ TEST_F(WindowPresenterTest, ThroughARendererShowsTheFrameOneTexelToAPixel) {
     ASSERT_NE(record->renderer, nullptr) << SDL_GetError();
     record->output = HWND__::Output::kRenderer;
     ExpectTheFrameAtEveryClientArea();
+}
+
+// A frame that names where it changed gets only that box copied; one whose buffer last went to
+// another window, or that does not know, is shown whole.
+TEST_F(WindowPresenterTest, OnTheSurfaceCopiesOnlyTheChangedBoxOfTheFrameBefore) {
+    SDL_SetWindowSize(standin::win32::LookUpWindow(window_)->sdlWindow, 800, 600);
+    MSG msg{};
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    std::vector<std::uint32_t> pixels = SplitImage(400);
+    standin::Image frame{pixels.data(), 800, 600};
+    presenter_.Present(window_, frame);
+    // Columns 0 .. 9 turn white, but the frame names only rows 0 .. 4 of them as changed.
+    for (int y = 0; y < 600; ++y) {
+        std::fill_n(pixels.begin() + y * 800, 10, kWhite);
+    }
+    frame.changedKnown = true;
+    frame.changedLeft = 0;
+    frame.changedTop = 0;
+    frame.changedRight = 9;
+    frame.changedBottom = 4;
+    presenter_.Present(window_, frame);
+    int width = 0, height = 0;
+    std::vector<std::uint32_t> shown = Shown(&width, &height);
+    ASSERT_EQ(shown.size(), pixels.size());
+    EXPECT_EQ(shown[4 * 800 + 9], kWhite);
+    EXPECT_EQ(shown[5 * 800], kRed) << "a pixel outside the box was copied";
+    // The same buffer shown in another window in between: the next frame here comes whole.
+    const HWND other = CreateWindowExA(0, "PresenterTestClass", "other", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ShowWindow(other, SW_SHOWDEFAULT);
+    presenter_.Present(other, frame);
+    presenter_.Present(window_, frame);
+    shown = Shown(&width, &height);
+    EXPECT_EQ(shown[5 * 800], kWhite);
+    DestroyWindow(other);
 }
 
 using Seconds = std::chrono::duration<double>;
