@@ -141,6 +141,12 @@ TEST(TraceReplay, RefusesTracesThatAreNotTracesOrCostTooMuch) {
         {std::string(kHeader) + "DrawPrimitive 4 0 65000 -> 0x0\nDrawPrimitive 4 0 537 -> 0x0\nend\n",
          "line 3: more than 65536 primitives"},
         {std::string(kHeader) + std::string(kMaxTraceBytes, '#'), "larger than 4194304 bytes"},
+        // Numbers no enumeration of Direct3D 9 holds, passed where one is expected.
+        {std::string(kHeader) + "DrawPrimitive 0xff000000 1 0 -> 0x0\nend\n",
+         "line 2: 4278190080 is no D3DPRIMITIVETYPE"},
+        {std::string(kHeader) + "SetRenderState 0x80000000 1 -> 0x0\nend\n",
+         "line 2: 2147483648 is no D3DRENDERSTATETYPE"},
+        {std::string(kHeader) + "CreateVertexBuffer 16 0x0 0x42 0x80000001 null -> 0x0 vb1\nend\n", "is no D3DPOOL"},
     };
     for (const auto& [text, message] : cases) {
         std::vector<TraceCall> calls;

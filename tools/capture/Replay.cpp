@@ -89,6 +89,16 @@ bool ParseRects(std::string_view text, std::vector<D3DRECT>& rects) {
     return true;
 }
 
+// Direct3D 9's enumerations end at 0x7fffffff (their FORCE_DWORD member): a larger number is no
+// value of one and cannot be passed as one.
+bool FitsEnumeration(std::uint32_t value, const char* type, std::string& reason) {
+    if (value <= 0x7fffffffu) {
+        return true;
+    }
+    reason = std::to_string(value) + " is no " + type + " value (Direct3D 9's enumerations end at 0x7fffffff)";
+    return false;
+}
+
 bool ParseNumbers(const std::vector<std::string_view>& words, std::size_t from, std::size_t count, TraceCall& call) {
     if (words.size() < from + count) {
         return false;
@@ -376,10 +386,16 @@ bool TraceReader::Call(const std::vector<std::string_view>& words, std::string& 
         if (!ParseNumbers(a, 0, 2, call_)) {
             return malformed();
         }
+        if (!FitsEnumeration(call_.numbers[0], "D3DRENDERSTATETYPE", reason)) {
+            return false;
+        }
     } else if (name == "SetTransform") {
         call_.kind = Kind::SetTransform;
         if (!ParseNumbers(a, 0, 1, call_) || !ParseFloats(a, 1, 16, call_)) {
             return malformed();
+        }
+        if (!FitsEnumeration(call_.numbers[0], "D3DTRANSFORMSTATETYPE", reason)) {
+            return false;
         }
     } else if (name == "SetFVF") {
         call_.kind = Kind::SetFVF;
@@ -399,6 +415,9 @@ bool TraceReader::Call(const std::vector<std::string_view>& words, std::string& 
         if (!ParseNumbers(a, 0, 3, call_)) {
             return malformed();
         }
+        if (!FitsEnumeration(call_.numbers[0], "D3DPRIMITIVETYPE", reason)) {
+            return false;
+        }
         primitives_ += call_.numbers[2];
         if (primitives_ > kMaxPrimitives) {
             reason = "more than " + std::to_string(kMaxPrimitives) +
@@ -409,6 +428,9 @@ bool TraceReader::Call(const std::vector<std::string_view>& words, std::string& 
         call_.kind = Kind::CreateVertexBuffer;
         if (!ParseNumbers(a, 0, 4, call_) || a[4] != "null") {
             return malformed();
+        }
+        if (!FitsEnumeration(call_.numbers[3], "D3DPOOL", reason)) {
+            return false;
         }
         const std::string_view made = words.back();
         if (made == "null") {
