@@ -438,7 +438,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                                     renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
         // A list shares no vertex between its triangles: nothing to gain.
         const bool mapOnce = primitiveType == D3DPT_TRIANGLESTRIP || primitiveType == D3DPT_TRIANGLEFAN;
-        mapped_.assign(mapOnce ? vertexCount : 0, Mapped::kClip);
+        mapped_.resize(mapOnce ? vertexCount : 0);  // each entry is set below
         if (mapOnce) {
             screenVertices_.resize(vertexCount);
             const pipeline::ViewportMap map(viewport_);
