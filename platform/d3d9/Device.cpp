@@ -3,6 +3,7 @@
 #include "platform/d3d9/Device.h"
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 #include "platform/d3d9/Fragment.h"
@@ -29,7 +30,11 @@ Device::Device(Direct3D* direct3d, HWND focusWindow, const D3DPRESENT_PARAMETERS
       depth_(std::move(depthBuffer)),
       // The viewport covers the whole render target, depth 0..1.
       viewport_{0, 0, parameters.BackBufferWidth, parameters.BackBufferHeight, 0.0f, 1.0f},
-      transforms_(kTransformSlots, Identity()) {
+      transforms_(kTransformSlots, Identity()),
+      colorKnown_(static_cast<int>(parameters.BackBufferHeight)),
+      depthKnown_(static_cast<int>(parameters.BackBufferHeight)),
+      drawn_(static_cast<int>(parameters.BackBufferHeight)),
+      changedSincePresent_(static_cast<int>(parameters.BackBufferHeight)) {
     direct3d_->AddRef();  // the device keeps its Direct3D object alive
     SetDefaultRenderStates(&renderStates_, parameters.EnableAutoDepthStencil != FALSE);
     CountDevice(+1);
@@ -75,7 +80,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     const LONG vpBottom = static_cast<LONG>(viewport_.Y + viewport_.Height);
     const bool wholeTarget = count == 0 && vpLeft == 0 && vpTop == 0 && vpRight == Width() && vpBottom == Height();
     if (wholeTarget) {
-        // Where the buffer already holds the value everywhere but in its dirty box, only the box.
+        // Where the buffer already holds the value everywhere but in its dirty rows, only those.
         const PixelBox all{0, 0, Width() - 1, Height() - 1};
         const struct {
             DWORD flag;
@@ -85,12 +90,21 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         for (const auto& buffer : buffers) {
             if (flags & buffer.flag) {
                 const bool same = buffer.known.uniform && buffer.known.value == buffer.value;
-                const PixelBox& filled = same ? buffer.known.dirty : all;
-                FillBox(filled, buffer.flag, color, depth);
-                if (buffer.flag == D3DCLEAR_TARGET) {
-                    changedSincePresent_.Add(filled);
+                if (same) {
+                    FillRows(buffer.known.dirty, buffer.flag, color, depth);
+                } else {
+                    FillBox(all, buffer.flag, color, depth);
                 }
-                buffer.known = {true, buffer.value, PixelBox{}};
+                if (buffer.flag == D3DCLEAR_TARGET) {
+                    if (same) {
+                        changedSincePresent_.Add(buffer.known.dirty);
+                    } else {
+                        changedSincePresent_.Add(all);
+                    }
+                }
+                buffer.known.uniform = true;
+                buffer.known.value = buffer.value;
+                buffer.known.dirty.Reset();
             }
         }
         return D3D_OK;
@@ -133,6 +147,66 @@ void Device::PixelBox::Add(const PixelBox& box) {
     bottom = std::max(bottom, box.bottom);
 }
 
+Device::DirtyRows::DirtyRows(int height)
+    : first_(static_cast<std::size_t>(height), INT_MAX), last_(static_cast<std::size_t>(height), INT_MIN) {}
+
+void Device::DirtyRows::Add(const PixelBox& box) {
+    if (box.Empty()) {
+        return;
+    }
+    const auto left = static_cast<int>(box.left), right = static_cast<int>(box.right);
+    int* first = first_.data();
+    int* last = last_.data();
+    for (long y = box.top; y <= box.bottom; ++y) {
+        first[y] = std::min(first[y], left);
+        last[y] = std::max(last[y], right);
+    }
+    box_.Add(box);
+}
+
+void Device::DirtyRows::Add(const DirtyRows& other) {
+    if (other.Empty()) {
+        return;
+    }
+    for (long y = other.box_.top; y <= other.box_.bottom; ++y) {
+        const auto row = static_cast<std::size_t>(y);
+        first_[row] = std::min(first_[row], other.first_[row]);
+        last_[row] = std::max(last_[row], other.last_[row]);
+    }
+    box_.Add(other.box_);
+}
+
+void Device::DirtyRows::Reset() {
+    if (Empty()) {
+        return;
+    }
+    std::fill(first_.begin() + box_.top, first_.begin() + box_.bottom + 1, INT_MAX);
+    std::fill(last_.begin() + box_.top, last_.begin() + box_.bottom + 1, INT_MIN);
+    box_ = PixelBox{};
+}
+
+void Device::FillRows(const DirtyRows& rows, DWORD flags, D3DCOLOR color, std::uint16_t depth) {
+    if (rows.Empty()) {
+        return;
+    }
+    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
+    const std::size_t width = parameters_.BackBufferWidth;
+    for (long y = rows.Box().top; y <= rows.Box().bottom; ++y) {
+        const int first = rows.First()[y], last = rows.Last()[y];
+        if (last < first) {
+            continue;
+        }
+        const std::size_t start = static_cast<std::size_t>(y) * width + static_cast<std::size_t>(first);
+        const auto run = static_cast<std::size_t>(last - first + 1);
+        if (flags & D3DCLEAR_TARGET) {
+            kernels.fillColor(color_.data() + start, run, color);  // stored as given
+        }
+        if (flags & D3DCLEAR_ZBUFFER) {
+            kernels.fillDepth(depth_.data() + start, run, depth);
+        }
+    }
+}
+
 void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint16_t depth) {
     if (box.Empty()) {
         return;
@@ -157,34 +231,41 @@ void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint
 }
 
 void Device::MarkDrawn(const pipeline::ScreenPolygon& polygon) const {
-    VertexBox box = drawn_;
+    VertexBox box = drawnVertices_;
     for (int k = 0; k < polygon.count; ++k) {
         box.minX = std::min(box.minX, polygon.vertices[k].x);
         box.maxX = std::max(box.maxX, polygon.vertices[k].x);
         box.minY = std::min(box.minY, polygon.vertices[k].y);
         box.maxY = std::max(box.maxY, polygon.vertices[k].y);
     }
-    drawn_ = box;
+    drawnVertices_ = box;
 }
 
 // Every pixel a primitive may write lies within a pixel of its vertices' box: triangles cover
 // centres inside, lines the centres their diamonds' exits pass, points and last pixels the
 // centre nearest their vertex.
-void Device::FoldDrawn() {
-    if (drawn_.minX > drawn_.maxX) {
+void Device::MarkDrawnRows() {
+    if (drawnVertices_.minX > drawnVertices_.maxX) {
         return;
     }
     const auto clamp = [](std::int64_t v, int size) {
         return static_cast<long>(std::clamp<std::int64_t>(v, 0, size - 1));
     };
-    const PixelBox box{clamp((drawn_.minX >> pipeline::kSubPixelBits) - 1, Width()),
-                       clamp((drawn_.minY >> pipeline::kSubPixelBits) - 1, Height()),
-                       clamp((drawn_.maxX >> pipeline::kSubPixelBits) + 2, Width()),
-                       clamp((drawn_.maxY >> pipeline::kSubPixelBits) + 2, Height())};
-    colorKnown_.dirty.Add(box);
-    depthKnown_.dirty.Add(box);
-    changedSincePresent_.Add(box);
-    drawn_ = VertexBox{};
+    drawn_.Add(PixelBox{clamp((drawnVertices_.minX >> pipeline::kSubPixelBits) - 1, Width()),
+                        clamp((drawnVertices_.minY >> pipeline::kSubPixelBits) - 1, Height()),
+                        clamp((drawnVertices_.maxX >> pipeline::kSubPixelBits) + 2, Width()),
+                        clamp((drawnVertices_.maxY >> pipeline::kSubPixelBits) + 2, Height())});
+    drawnVertices_ = VertexBox{};
+}
+
+void Device::FoldDrawn() {
+    if (drawn_.Empty()) {
+        return;
+    }
+    colorKnown_.dirty.Add(drawn_);
+    depthKnown_.dirty.Add(drawn_);
+    changedSincePresent_.Add(drawn_);
+    drawn_.Reset();
 }
 
 HRESULT Device::BeginScene() {
@@ -221,14 +302,17 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destW
     FoldDrawn();
     frame.changedKnown = presentedBefore_;
     if (!changedSincePresent_.Empty()) {
-        frame.changedLeft = static_cast<int>(changedSincePresent_.left);
-        frame.changedTop = static_cast<int>(changedSincePresent_.top);
-        frame.changedRight = static_cast<int>(changedSincePresent_.right);
-        frame.changedBottom = static_cast<int>(changedSincePresent_.bottom);
+        const PixelBox& box = changedSincePresent_.Box();
+        frame.changedLeft = static_cast<int>(box.left);
+        frame.changedTop = static_cast<int>(box.top);
+        frame.changedRight = static_cast<int>(box.right);
+        frame.changedBottom = static_cast<int>(box.bottom);
+        frame.changedFirst = changedSincePresent_.First();
+        frame.changedLast = changedSincePresent_.Last();
     }
-    changedSincePresent_ = PixelBox{};
     presentedBefore_ = true;
     PresentToWindow(window, frame);
+    changedSincePresent_.Reset();
     return D3D_OK;
 }
 
@@ -472,6 +556,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
             DrawPoint(clipVertices_[i], state, target);
         }
     }
+    MarkDrawnRows();
     return D3D_OK;
 }
 

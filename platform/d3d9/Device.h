@@ -169,31 +169,55 @@ private:
     mutable pipeline::ClippedPolygon clipped_;
     mutable pipeline::ScreenPolygon screen_;
     // What a buffer is known to hold: after a Clear of the whole target, every pixel holds one
-    // value except in `dirty`, the box around everything written since (draws mark the pixel box
-    // of each primitive they fill). A Clear to the same value then needs to fill only that box.
+    // value except in `dirty`, the columns of each row around everything written since (each
+    // draw marks the pixel box around the primitives it filled). A Clear to the same value then
+    // needs to fill only those.
     struct PixelBox {
         long left = 0, top = 0, right = -1, bottom = -1;  // inclusive; empty when right < left
         bool Empty() const { return right < left || bottom < top; }
         void Add(const PixelBox& box);
     };
+    class DirtyRows {
+    public:
+        explicit DirtyRows(int height);
+        bool Empty() const { return box_.Empty(); }
+        const PixelBox& Box() const { return box_; }
+        // Row y's columns First()[y] .. Last()[y]; none when last < first.
+        const int* First() const { return first_.data(); }
+        const int* Last() const { return last_.data(); }
+        void Add(const PixelBox& box);
+        void Add(const DirtyRows& other);
+        void Reset();
+
+    private:
+        // One per row of the target (a row with none holds INT_MAX and INT_MIN, so that adding
+        // is a min and a max); only the rows of the box are used.
+        std::vector<int> first_, last_;
+        PixelBox box_;
+    };
     struct KnownContents {
+        explicit KnownContents(int height) : dirty(height) {}
         bool uniform = false;
         std::uint32_t value = 0;
-        PixelBox dirty;
+        DirtyRows dirty;
     };
     void FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint16_t depth);
+    void FillRows(const DirtyRows& rows, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
+    void MarkDrawnRows();
     void FoldDrawn();
     KnownContents colorKnown_;
     KnownContents depthKnown_;
-    // The box of the vertices drawn since the last FoldDrawn, in 1/256 pixel, before it is turned
-    // into the pixels they may write.
+    // The box of the vertices of the primitives of the current draw, in 1/256 pixel; then, in
+    // drawn_, the pixels the draws since the last FoldDrawn may have written: the pixels of each
+    // draw's box.
     struct VertexBox {
         std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
     };
-    mutable VertexBox drawn_;
+    mutable VertexBox drawnVertices_;
+    DirtyRows drawn_;
     // What the colour buffer may have changed since the last Present; unknown before the first.
-    PixelBox changedSincePresent_;
+    DirtyRows changedSincePresent_;
     bool presentedBefore_ = false;
     std::vector<std::vector<std::uint8_t>> spareStorage_;  // of released vertex buffers
     std::size_t spareBytes_ = 0;

@@ -20,6 +20,11 @@ struct Image {
     // unless changedKnown.
     bool changedKnown = false;
     int changedLeft = 0, changedTop = 0, changedRight = -1, changedBottom = -1;
+    // Where the frame says so, more closely: of each row y of the box, only the columns
+    // changedFirst[y] .. changedLast[y] (within the box's; none when last < first) may differ.
+    // Null when only the box is known.
+    const int* changedFirst = nullptr;
+    const int* changedLast = nullptr;
 };
 
 // Receives every presented frame. The window stand-in installs one that shows the frame in the

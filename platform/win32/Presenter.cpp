@@ -29,7 +29,8 @@ bool IsX8R8G8B8(const SDL_Surface& surface) {
 }
 
 // The next frame of the back buffer the window shows, of the same size: only the pixels that
-// changed are copied into the surface and sent to the window.
+// changed (of each row, where the frame names them) are copied into the surface, and their box
+// is sent to the window.
 void ShowChanges(HWND__* record, SDL_Surface* surface, const Image& frame) {
     if (frame.changedRight < frame.changedLeft || frame.changedBottom < frame.changedTop) {
         if (SDL_MUSTLOCK(surface)) {
@@ -40,9 +41,17 @@ void ShowChanges(HWND__* record, SDL_Surface* surface, const Image& frame) {
     const auto columns = static_cast<std::size_t>(frame.changedRight - frame.changedLeft + 1);
     auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
     for (int y = frame.changedTop; y <= frame.changedBottom; ++y) {
-        const std::size_t start = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width) +
-                                  static_cast<std::size_t>(frame.changedLeft);
-        std::copy_n(frame.pixels + start, columns, pixels + start);
+        int first = frame.changedLeft, last = frame.changedRight;
+        if (frame.changedFirst != nullptr && frame.changedLast != nullptr) {
+            first = std::max(first, frame.changedFirst[y]);
+            last = std::min(last, frame.changedLast[y]);
+        }
+        if (first > last) {
+            continue;
+        }
+        const std::size_t start =
+            static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width) + static_cast<std::size_t>(first);
+        std::copy_n(frame.pixels + start, static_cast<std::size_t>(last - first + 1), pixels + start);
     }
     if (SDL_MUSTLOCK(surface)) {
         SDL_UnlockSurface(surface);

@@ -286,9 +286,16 @@ public:
     void Present(HWND, const standin::Image& frame) override {
         frames.emplace_back(frame.pixels, frame.pixels + frame.width * frame.height);
         boxes.push_back(frame);
+        rows.emplace_back(static_cast<std::size_t>(frame.height), std::pair{0, -1});  // the columns named of each row
+        for (int y = frame.changedTop; y <= frame.changedBottom; ++y) {
+            const bool known = frame.changedFirst != nullptr && frame.changedLast != nullptr;
+            rows.back()[y] = {std::max(frame.changedLeft, known ? frame.changedFirst[y] : 0),
+                              std::min(frame.changedRight, known ? frame.changedLast[y] : frame.width)};
+        }
     }
     std::vector<std::vector<std::uint32_t>> frames;
     std::vector<standin::Image> boxes;
+    std::vector<std::vector<std::pair<int, int>>> rows;
 };
 
 TEST(RasterDeviceFrame, PresentNamesWhereTheFrameChangedAndNothingElseDid) {
@@ -296,45 +303,54 @@ TEST(RasterDeviceFrame, PresentNamesWhereTheFrameChangedAndNothingElseDid) {
     standin::SetPresenter(&recorder);
     {
         TestDevice device(32, 32);
-        auto square = [](float left, D3DCOLOR color) {
-            return std::vector<Vertex>{AtScreen(32, 32, left, 4, color), AtScreen(32, 32, left + 6, 4, color),
-                                       AtScreen(32, 32, left, 10, color), AtScreen(32, 32, left + 6, 10, color)};
+        auto square = [](float left, float top, D3DCOLOR color) {
+            return std::vector<Vertex>{AtScreen(32, 32, left, top, color), AtScreen(32, 32, left + 6, top, color),
+                                       AtScreen(32, 32, left, top + 6, color),
+                                       AtScreen(32, 32, left + 6, top + 6, color)};
         };
-        const std::vector<std::pair<D3DCOLOR, float>> frames = {
-            {0xFF000000u, 2}, {0xFF000000u, 20}, {0xFF000000u, 20}, {0xFF000080u, 20}, {0xFF000080u, -100}};
-        for (const auto& [clear, left] : frames) {
+        // The clear colour and the squares' corners; the last frame's two squares share no row.
+        const std::vector<std::pair<D3DCOLOR, std::vector<std::pair<float, float>>>> frames = {
+            {0xFF000000u, {{2, 4}}},  {0xFF000000u, {{20, 4}}}, {0xFF000000u, {{20, 4}}},
+            {0xFF000080u, {{20, 4}}}, {0xFF000080u, {}},        {0xFF000080u, {{2, 4}, {20, 20}}}};
+        for (const auto& [clear, corners] : frames) {
             device.BeginFrame(clear);
-            if (left > -100) {
-                device.Draw(D3DPT_TRIANGLESTRIP, square(left, 0xFFFFFF));
+            for (const auto& [left, top] : corners) {
+                device.Draw(D3DPT_TRIANGLESTRIP, square(left, top, 0xFFFFFF));
             }
             device.EndFrame();
             device->Present(nullptr, nullptr, nullptr, nullptr);
         }
     }
     standin::SetPresenter(nullptr);
-    ASSERT_EQ(recorder.frames.size(), 5u);
+    ASSERT_EQ(recorder.frames.size(), 6u);
     EXPECT_FALSE(recorder.boxes[0].changedKnown);
     for (std::size_t f = 1; f < recorder.frames.size(); ++f) {
         const standin::Image& box = recorder.boxes[f];
         ASSERT_TRUE(box.changedKnown) << f;
         for (int y = 0; y < 32; ++y) {
             for (int x = 0; x < 32; ++x) {
-                const bool inside =
-                    x >= box.changedLeft && x <= box.changedRight && y >= box.changedTop && y <= box.changedBottom;
+                const bool inside = x >= box.changedLeft && x <= box.changedRight && y >= box.changedTop &&
+                                    y <= box.changedBottom && x >= recorder.rows[f][y].first &&
+                                    x <= recorder.rows[f][y].second;
                 if (!inside) {
                     ASSERT_EQ(recorder.frames[f][y * 32 + x], recorder.frames[f - 1][y * 32 + x])
-                        << "frame " << f << " changed " << x << ", " << y << " outside its box";
+                        << "frame " << f << " changed " << x << ", " << y << " outside what it names";
                 }
             }
         }
     }
     // The square moved: the box holds both places and little else. A new clear colour changed
-    // everything.
+    // everything. Two squares far apart name little more than their own rows' columns.
     EXPECT_LE((recorder.boxes[1].changedRight - recorder.boxes[1].changedLeft + 1) *
                   (recorder.boxes[1].changedBottom - recorder.boxes[1].changedTop + 1),
               32 * 12);
     EXPECT_EQ(recorder.boxes[3].changedRight - recorder.boxes[3].changedLeft + 1, 32);
     EXPECT_EQ(recorder.boxes[3].changedBottom - recorder.boxes[3].changedTop + 1, 32);
+    long long named = 0;
+    for (const auto& [first, last] : recorder.rows[5]) {
+        named += std::max(0LL, static_cast<long long>(last) - first + 1);
+    }
+    EXPECT_LE(named, 2 * 10 * 10);
 }
 
 // >>reference counts

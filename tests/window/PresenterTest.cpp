@@ -136,8 +136,8 @@ TEST_F(WindowPresenterTest, ThroughARendererShowsTheFrameOneTexelToAPixel) {
     ExpectTheFrameAtEveryClientArea();
 }
 
-// A frame that names where it changed gets only that box copied; one whose buffer last went to
-// another window, or that does not know, is shown whole.
+// A frame that names where it changed (a box, and the columns of each row) gets only those copied; one whose buffer
+// last went to another window, or that does not know, is shown whole.
 TEST_F(WindowPresenterTest, OnTheSurfaceCopiesOnlyTheChangedBoxOfTheFrameBefore) {
     SDL_SetWindowSize(standin::win32::LookUpWindow(window_)->sdlWindow, 800, 600);
     MSG msg{};
@@ -155,11 +155,18 @@ TEST_F(WindowPresenterTest, OnTheSurfaceCopiesOnlyTheChangedBoxOfTheFrameBefore)
     frame.changedTop = 0;
     frame.changedRight = 9;
     frame.changedBottom = 4;
+    std::vector<int> first(600, 0), last(600, 799);
+    last[2] = 4;  // of row 2, only columns 0 .. 4
+    frame.changedFirst = first.data();
+    frame.changedLast = last.data();
     presenter_.Present(window_, frame);
+    frame.changedFirst = frame.changedLast = nullptr;
     int width = 0, height = 0;
     std::vector<std::uint32_t> shown = Shown(&width, &height);
     ASSERT_EQ(shown.size(), pixels.size());
     EXPECT_EQ(shown[4 * 800 + 9], kWhite);
+    EXPECT_EQ(shown[2 * 800 + 4], kWhite);
+    EXPECT_EQ(shown[2 * 800 + 5], kRed) << "a pixel outside its row's columns was copied";
     EXPECT_EQ(shown[5 * 800], kRed) << "a pixel outside the box was copied";
     // The same buffer shown in another window in between: the next frame here comes whole.
     const HWND other = CreateWindowExA(0, "PresenterTestClass", "other", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr,
