@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/d3d9/Fragment.h"
+#include "platform/d3d9/RasterQueue.h"
 #include "platform/d3d9/Standin.h"
 
 namespace standin {
@@ -41,6 +42,7 @@ Device::Device(Direct3D* direct3d, HWND focusWindow, const D3DPRESENT_PARAMETERS
 }
 
 Device::~Device() {
+    FinishDrawing();
     for (StreamBinding& stream : streams_) {
         if (stream.buffer != nullptr) {
             stream.buffer->ReleasePrivateReference();
@@ -71,6 +73,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         ((flags & D3DCLEAR_ZBUFFER) && depth_.empty())) {
         return D3DERR_INVALIDCALL;
     }
+    FinishDrawing();
     FoldDrawn();
     const std::uint16_t depth = pipeline::QuantizeDepth(z);
     // Rectangles are clipped to the viewport; none means the whole viewport. x2 and y2 are exclusive.
@@ -281,6 +284,7 @@ HRESULT Device::EndScene() {
         return D3DERR_INVALIDCALL;
     }
     inScene_ = false;
+    FinishDrawing();
     return D3D_OK;
 }
 
@@ -298,6 +302,7 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destW
     }
     // With D3DSWAPEFFECT_DISCARD the back buffer's contents are undefined afterwards; this
     // device leaves them as they are.
+    FinishDrawing();
     Image frame{color_.data(), Width(), Height()};
     FoldDrawn();
     frame.changedKnown = presentedBefore_;
@@ -481,8 +486,20 @@ pipeline::RasterState Device::CurrentRasterState() const {
     return state;
 }
 
+void Device::FinishDrawing() const {
+    if (queue_ != nullptr) {
+        queue_->Flush();
+    }
+}
+
 pipeline::RenderTarget Device::Target() {
     pipeline::RenderTarget target;
+    if (RasterThreads() > 1) {
+        if (queue_ == nullptr) {
+            queue_ = std::make_unique<pipeline::RasterQueue>(Height());
+        }
+        target.queue = queue_.get();
+    }
     target.color = color_.data();
     target.depth = depth_.empty() ? nullptr : depth_.data();
     target.width = Width();

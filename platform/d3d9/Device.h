@@ -11,6 +11,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/d3d9/D3D9.h"
@@ -107,7 +108,9 @@ public:
     HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex,
                                             UINT primitiveCount) override;
 
-    // The back buffer as X8R8G8B8 pixels, rows top to bottom.
+    // Fills what is still queued for the raster kernels, so that the buffers hold every draw.
+    void FinishDrawing() const;
+    // The back buffer as X8R8G8B8 pixels, rows top to bottom (after FinishDrawing).
     const std::vector<std::uint32_t>& BackBufferPixels() const { return color_; }
     // Memory for vertex buffers: zero-filled storage of `length` bytes, from the storage of
     // released buffers when one is large enough. Storage comes back through ReturnVertexStorage.
@@ -153,6 +156,9 @@ private:
     D3DPRESENT_PARAMETERS parameters_;
     std::vector<std::uint32_t> color_;
     std::vector<std::uint16_t> depth_;  // empty without an automatic depth buffer
+    // Triangles waiting for the kernels when they are filled on two threads; made when first
+    // needed, and gone (filled) before the buffers above.
+    mutable std::unique_ptr<pipeline::RasterQueue> queue_;
     D3DVIEWPORT9 viewport_;
     RenderStateTable renderStates_{};
     std::vector<D3DMATRIX> transforms_;
@@ -223,6 +229,9 @@ private:
     std::size_t spareBytes_ = 0;
     std::uint64_t storageAllocations_ = 0;
 };
+
+// How many threads fill triangles (standin::SetRasterThreads).
+int RasterThreads();
 
 // Live object counters behind standin::LiveDevices and standin::LiveVertexBuffers.
 void CountDevice(int delta);

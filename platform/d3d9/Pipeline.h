@@ -57,6 +57,8 @@ struct RasterState {
     DWORD colorWriteMask = 0xF;  // D3DCOLORWRITEENABLE_RED | GREEN | BLUE | ALPHA
 };
 
+class RasterQueue;
+
 // Where fragments go: the X8R8G8B8 colour buffer, the optional D16 depth buffer (same size,
 // rows without padding) and the viewport that maps clip space onto them.
 struct RenderTarget {
@@ -65,6 +67,9 @@ struct RenderTarget {
     int width = 0;
     int height = 0;
     D3DVIEWPORT9 viewport{};
+    // Where the raster kernels' triangles are queued to be filled on two threads (RasterQueue.h);
+    // null: filled at once. Whatever writes the buffers otherwise flushes it first.
+    RasterQueue* queue = nullptr;
 };
 
 // >>assembly (Assembly.cpp)

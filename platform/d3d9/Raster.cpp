@@ -23,6 +23,7 @@
 
 #include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Pipeline.h"
+#include "platform/d3d9/RasterQueue.h"
 
 namespace standin::pipeline {
 
@@ -150,8 +151,15 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         job.pitch = static_cast<std::size_t>(target.width);
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
-        fill(job);
+        if (target.queue != nullptr) {
+            target.queue->Push(fill, job);
+        } else {
+            fill(job);
+        }
         return;
+    }
+    if (target.queue != nullptr) {
+        target.queue->Flush();  // what was queued comes first
     }
 
     EdgeWalker walkers[3] = {EdgeWalker(job.edges[0]), EdgeWalker(job.edges[1]), EdgeWalker(job.edges[2])};

@@ -16,6 +16,9 @@ namespace {
 std::atomic<Presenter*> gPresenter{nullptr};
 std::atomic<int> gLiveDevices{0};
 std::atomic<int> gLiveVertexBuffers{0};
+constexpr int kDefaultRasterThreads = 1;
+
+std::atomic<int> gRasterThreads{kDefaultRasterThreads};
 
 // Where destination pixel `d` samples the source: centres map onto centres, so
 // u = (d + 1/2) * srcSize / dstSize - 1/2, clamped to the first and last source pixel.
@@ -86,6 +89,7 @@ Image BackBuffer(IDirect3DDevice9* device) {
     if (software == nullptr) {
         return {};
     }
+    software->FinishDrawing();
     return {software->BackBufferPixels().data(), software->Width(), software->Height()};
 }
 
@@ -94,12 +98,22 @@ DepthImage DepthBuffer(IDirect3DDevice9* device) {
     if (software == nullptr || software->DepthValues().empty()) {
         return {};
     }
+    software->FinishDrawing();
     return {software->DepthValues().data(), software->Width(), software->Height()};
 }
 
 std::uint64_t VertexStorageAllocations(IDirect3DDevice9* device) {
     const auto* software = dynamic_cast<const Device*>(device);
     return software == nullptr ? 0 : software->VertexStorageAllocations();
+}
+
+int SetRasterThreads(int threads) {
+    gRasterThreads.store(threads == 0 ? kDefaultRasterThreads : std::clamp(threads, 1, 2), std::memory_order_relaxed);
+    return gRasterThreads.load(std::memory_order_relaxed);
+}
+
+int RasterThreads() {
+    return gRasterThreads.load(std::memory_order_relaxed);
 }
 
 int LiveVertexBuffers() {

@@ -22,6 +22,7 @@
 
 #include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Pipeline.h"
+#include "platform/d3d9/RasterQueue.h"
 
 namespace standin::pipeline {
 
@@ -90,6 +91,9 @@ double DiamondExit(double centreU, double offsetFromCentre, double slopeAlongDir
 
 void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shading, const RasterState& state,
               RenderTarget& target) {
+    if (target.queue != nullptr) {
+        target.queue->Flush();  // triangles queued before come first
+    }
     const std::int64_t dxFixed = b.x - a.x;
     const std::int64_t dyFixed = b.y - a.y;
     if (dxFixed == 0 && dyFixed == 0) {
@@ -202,6 +206,9 @@ void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const
                      RenderTarget& target) {
     // A point is a one-pixel square centred on the vertex, filled with the top-left rule: it
     // covers the pixel (ceil(x - 1/2), ceil(y - 1/2)). Vertices made by clipping are not points.
+    if (target.queue != nullptr) {
+        target.queue->Flush();  // triangles queued before come first
+    }
     const Scissor scissor(target);
     for (int k = 0; k < polygon.count; ++k) {
         if (!polygon.isOriginalVertex[k]) {

@@ -104,22 +104,24 @@ TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
         }
         return;
     }
-    // Both sets of row kernels where the processor has wide ones, the same table for each (the
-    // slower portable ones on every seventh angle).
+    // The same table for the portable kernels on one thread (every seventh angle), and for the
+    // widest kernels the processor has on two (every angle of the state; where there are none,
+    // the portable ones again, every seventh).
     const auto table = ReadTable();
     for (const bool wide : {false, true}) {
-        if (!standin::UseWideRasterKernels(wide)) {
-            continue;  // the portable ones ran already
-        }
-        const int step = wide ? s.angleStep : 7;
+        const bool hasWide = standin::UseWideRasterKernels(wide) && wide;
+        standin::SetRasterThreads(wide ? 2 : 1);
+        const int step = hasWide ? s.angleStep : 7;
         for (int angle = 0; angle < 360; angle += step) {
             const auto expected = table.find({s.name, angle});
             ASSERT_NE(expected, table.end()) << s.name << " " << angle << " is missing from " << kTablePath;
             EXPECT_EQ(FrameHash(static_cast<float>(angle)), expected->second)
-                << s.name << " at " << angle << " degrees, " << (wide ? "wide" : "portable") << " kernels";
+                << s.name << " at " << angle << " degrees, " << (hasWide ? "wide" : "portable") << " kernels, "
+                << (wide ? 2 : 1) << " thread(s)";
         }
     }
     standin::UseWideRasterKernels(true);
+    standin::SetRasterThreads(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
