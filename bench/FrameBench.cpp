@@ -395,8 +395,10 @@ void SetIdentityTransforms() {
     SetTransforms(identity, identity);
 }
 
-// One scene per iteration: clear colour and depth, the triangle list, present.
+// One scene per iteration: clear colour and depth, the triangle list, present; filled on as
+// many threads as the benchmark's second argument says.
 void DrawTriangleListScenes(benchmark::State& state, const std::vector<ColorVertex>& vertices) {
+    standin::SetRasterThreads(static_cast<int>(state.range(1)));
     IDirect3DDevice9* device = sceneState.device;
     device->SetFVF(kColorVertexFvf);
     IDirect3DVertexBuffer9* buffer = UploadAndBind(vertices);
@@ -410,6 +412,7 @@ void DrawTriangleListScenes(benchmark::State& state, const std::vector<ColorVert
     }
     device->SetStreamSource(0, nullptr, 0, 0);
     buffer->Release();
+    standin::SetRasterThreads(1);
     state.counters["triangles/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * triangles, benchmark::Counter::kIsRate);
     CountFrames(state);
@@ -442,7 +445,11 @@ void BM_SmallTriangles(benchmark::State& state) {
     }
     DrawTriangleListScenes(state, vertices);
 }
-BENCHMARK(BM_SmallTriangles)->Arg(4)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallTriangles)
+    ->ArgsProduct({{4, 8, 16}, {1, 2}})
+    ->ArgNames({"cell", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // A few screen-sized triangles: `layers` full-screen quads, each nearer than the one before, so
 // every pixel passes the depth test and is written `layers` times. Filling dominates.
@@ -460,7 +467,11 @@ void BM_ScreenSizedTriangles(benchmark::State& state) {
     DrawTriangleListScenes(state, vertices);
     CountPixels(state, 800.0 * 600.0 * layers);
 }
-BENCHMARK(BM_ScreenSizedTriangles)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScreenSizedTriangles)
+    ->ArgsProduct({{1, 4}, {1, 2}})
+    ->ArgNames({"layers", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Heavy near-plane clipping: the viewer's projection (near 1, far 100) and long, thin triangles
 // that run from behind the eye (z = -10) to well in front of it (z = 60), spread across the
@@ -485,7 +496,11 @@ void BM_NearPlaneClipping(benchmark::State& state) {
     }
     DrawTriangleListScenes(state, vertices);
 }
-BENCHMARK(BM_NearPlaneClipping)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NearPlaneClipping)
+    ->ArgsProduct({{100, 1000}, {1, 2}})
+    ->ArgNames({"triangles", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
