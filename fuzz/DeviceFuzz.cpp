@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     presenter.width = data.ConsumeIntegralInRange<int>(0, 64);
     presenter.height = data.ConsumeIntegralInRange<int>(0, 64);
     standin::SetPresenter(&presenter);
+    standin::SetRasterThreads(data.ConsumeBool() ? 2 : 1);
 
     std::vector<IDirect3DVertexBuffer9*> buffers;
     for (int step = 0; step < 64 && data.remaining_bytes() > 0; ++step) {
