@@ -17,17 +17,8 @@ namespace {
 
 class AnemometerFrameTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sceneState = {};
-        InitDevice(FakeWindow());
-        ASSERT_NE(sceneState.device, nullptr);
-    }
-    void TearDown() override {
-        ReleaseDevice();
-        sceneState = {};
-        EXPECT_EQ(standin::LiveVertexBuffers(), 0);
-        EXPECT_EQ(standin::LiveDevices(), 0);
-    }
+    void SetUp() override { OpenViewerDevice(); }
+    void TearDown() override { CloseViewerDevice(); }
 
     // One frame with the rotor at `degrees`, read back as Present handed it on.
     Picture Frame(float degrees) {

@@ -76,15 +76,8 @@ std::map<std::pair<std::string, int>, std::string> ReadTable() {
 
 class FrameHashSweep : public ::testing::TestWithParam<SweepState> {
 protected:
-    void SetUp() override {
-        sceneState = {};
-        InitDevice(FakeWindow());
-        ASSERT_NE(sceneState.device, nullptr);
-    }
-    void TearDown() override {
-        ReleaseDevice();
-        sceneState = {};
-    }
+    void SetUp() override { OpenViewerDevice(); }
+    void TearDown() override { CloseViewerDevice(); }
 };
 
 TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
@@ -134,13 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // The eye just beside the hub at the arms' height: the arms sweep
                       // through it and the near plane cuts the hub and arms.
                       SweepState{"near-cut", 7, D3DFILL_SOLID, D3DSHADE_GOURAUD, D3DZB_TRUE, 0, -12, 27.5f}),
-    [](const ::testing::TestParamInfo<SweepState>& param) {
-        std::string name = param.param.name;
-        for (char& c : name) {
-            c = c == '-' ? '_' : c;
-        }
-        return name;
-    });
+    [](const ::testing::TestParamInfo<SweepState>& param) { return TestNameOf(param.param.name); });
 
 }  // namespace
 }  // namespace rastertest

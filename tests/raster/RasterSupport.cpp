@@ -2,12 +2,15 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
+#include "device/Device.h"
 #include "platform/d3d9/Standin.h"
+#include "scene/SceneState.h"
 
 namespace rastertest {
 
@@ -86,6 +89,24 @@ const bool kListenerInstalled = [] {
 HWND FakeWindow() {
     static int windowTag = 0;
     return reinterpret_cast<HWND>(&windowTag);
+}
+
+void OpenViewerDevice() {
+    sceneState = {};
+    InitDevice(FakeWindow());
+    ASSERT_NE(sceneState.device, nullptr);
+}
+
+void CloseViewerDevice() {
+    ReleaseDevice();
+    sceneState = {};
+    EXPECT_EQ(standin::LiveVertexBuffers(), 0);
+    EXPECT_EQ(standin::LiveDevices(), 0);
+}
+
+std::string TestNameOf(std::string name) {
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
 }
 
 TestDevice::TestDevice(int width, int height, bool viewerStartupStates) {

@@ -78,6 +78,15 @@ inline Vertex AtScreen(int width, int height, float sx, float sy, D3DCOLOR color
 // A window handle that is never dereferenced; the device only hands it to the presenter.
 HWND FakeWindow();
 
+// For tests of the viewer's own frame code: the device made by InitDevice for FakeWindow, as
+// the viewer makes it (fails the test without one), and released afterwards, with a check that
+// no device and no vertex buffer is left.
+void OpenViewerDevice();
+void CloseViewerDevice();
+
+// A parameterised test's name made from a scene's or a state's name ('-' is not allowed).
+std::string TestNameOf(std::string name);
+
 // Exact comparison of red, green and blue (the X byte is undefined). On a difference it writes
 // NAME_actual.png and NAME_diff.png (differing pixels white) into the working directory and
 // names the first differing pixels. Up to `toleratedRoundings` pixels may differ by one in some

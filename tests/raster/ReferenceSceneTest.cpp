@@ -42,13 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Raster, ReferenceScene,
                                            Reference{"edges", 0}, Reference{"flat-fan", 0}, Reference{"flat-strip", 0},
                                            Reference{"gouraud", 0}, Reference{"near-clip", 0},
                                            Reference{"wireframe", 12}),
-                         [](const ::testing::TestParamInfo<Reference>& param) {
-                             std::string name = param.param.name;
-                             for (char& c : name) {
-                                 c = c == '-' ? '_' : c;
-                             }
-                             return name;
-                         });
+                         [](const ::testing::TestParamInfo<Reference>& param) { return TestNameOf(param.param.name); });
 
 }  // namespace
 }  // namespace rastertest
