@@ -1,6 +1,7 @@
 #include "platform/d3d9/RasterQueue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 namespace standin::pipeline {
@@ -9,10 +10,23 @@ namespace {
 
 // More queued than this is filled before the next triangle is taken: the queue's memory stays
 // bounded, taken once.
-constexpr std::size_t kCapacity = 4096;
-// Less work than this (pixels of the triangles' boxes) is filled on the calling thread alone:
-// waking the worker would cost more than it saves.
+constexpr std::uint32_t kCapacity = 4096;
+// The worker is handed queued triangles this many at a time.
+constexpr std::uint32_t kPublishEvery = 16;
+// A flush with less left than this (pixels of the triangles' boxes) fills it on the calling
+// thread alone: the bands would cost more than they save.
 constexpr std::int64_t kShareWork = 32768;
+// How long the worker keeps looking for work before it sleeps: about the gap between two
+// batches of a program that draws frame after frame.
+constexpr std::chrono::microseconds kSpin{100};
+
+std::uint32_t Index(std::uint64_t claim) {
+    return static_cast<std::uint32_t>(claim);
+}
+
+std::int64_t BoxArea(const TriangleJob& job) {
+    return (std::int64_t{job.maxX} - job.minX + 1) * (std::int64_t{job.maxY} - job.minY + 1);
+}
 
 }  // namespace
 
@@ -27,7 +41,7 @@ RasterQueue::~RasterQueue() {
             const std::lock_guard<std::mutex> lock(mutex_);
             quit_ = true;
         }
-        posted_.notify_one();
+        wake_.notify_one();
         worker_.join();
     }
 }
@@ -37,52 +51,98 @@ void RasterQueue::Push(TriangleFunction fill, const TriangleJob& job) {
         Flush();
     }
     entries_.push_back({fill, job});
-    const std::int64_t area = (std::int64_t{job.maxX} - job.minX + 1) * (std::int64_t{job.maxY} - job.minY + 1);
-    rowWork_[static_cast<std::size_t>(job.minY + (job.maxY - job.minY) / 2)] += area;
-    work_ += area;
+    if (entries_.size() - published_.load(std::memory_order_relaxed) >= kPublishEvery) {
+        Publish();
+    }
+}
+
+void RasterQueue::Publish() {
+    if (!worker_.joinable() && !workerFailed_) {
+        try {
+            worker_ = std::thread(&RasterQueue::Work, this);
+        } catch (const std::system_error&) {
+            workerFailed_ = true;
+        }
+    }
+    if (workerFailed_) {
+        return;
+    }
+    published_.store(static_cast<std::uint32_t>(entries_.size()));  // the entries before it are written
+    WakeWorker();
+}
+
+// A worker about to sleep has either seen the last change (it looks after saying it sleeps) or
+// is seen sleeping here and woken.
+void RasterQueue::WakeWorker() {
+    if (sleeping_.load()) {
+        { const std::lock_guard<std::mutex> lock(mutex_); }
+        wake_.notify_one();
+    }
+}
+
+bool RasterQueue::WorkerHasWork() const {
+    if (nextBand_.load() < kBands) {
+        return true;
+    }
+    const std::uint32_t next = Index(claim_.load());
+    return next != kStopped && next < published_.load();
 }
 
 void RasterQueue::Flush() {
     if (entries_.empty()) {
         return;
     }
-    if (work_ < kShareWork) {
-        FillBand(0, height_ - 1);
-    } else {
-        SplitIntoBands();
+    const auto count = static_cast<std::uint32_t>(entries_.size());
+    // Stop the stream; the worker finishes what it took.
+    const std::uint32_t taken = std::min(Index(claim_.exchange((std::uint64_t{flushes_} << 32) | kStopped)), count);
+    while (streamed_.load(std::memory_order_acquire) < taken) {
+        std::this_thread::yield();
+    }
+    std::int64_t left = 0;
+    for (std::uint32_t i = taken; i < count; ++i) {
+        left += BoxArea(entries_[i].job);
+    }
+    if (taken < count && (left < kShareWork || !worker_.joinable())) {
+        for (std::uint32_t i = taken; i < count; ++i) {
+            entries_[i].fill(entries_[i].job);
+        }
+    } else if (taken < count) {
+        SplitIntoBands(taken);
         filledBands_.store(0, std::memory_order_relaxed);
-        nextBand_.store(0, std::memory_order_release);  // publishes the bands and the entries
-        if (!worker_.joinable()) {
-            try {
-                worker_ = std::thread(&RasterQueue::Work, this);
-            } catch (const std::system_error&) {
-                // No thread to be had: the bands are all filled here.
-            }
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            ++postedFlushes_;
-        }
-        posted_.notify_one();
+        nextBand_.store(0);  // publishes the bands (and the entries, written before)
+        WakeWorker();
         FillBands();
         // Whatever band is not filled yet is being filled by the worker right now.
         while (filledBands_.load(std::memory_order_acquire) != kBands) {
             std::this_thread::yield();
         }
     }
+    // A new stream: the flush's number keeps a worker that looked at the old one from taking
+    // from this one.
     entries_.clear();
-    std::fill(rowWork_.begin(), rowWork_.end(), 0);
-    work_ = 0;
+    published_.store(0);
+    streamed_.store(0);
+    ++flushes_;
+    claim_.store(std::uint64_t{flushes_} << 32);
 }
 
-// Band k starts at the row where the work above reaches k / kBands of it.
-void RasterQueue::SplitIntoBands() {
+// Band k of the entries from `first` on starts at the row where their work above reaches
+// k / kBands of it (each entry's box area counted at its middle row).
+void RasterQueue::SplitIntoBands(std::uint32_t first) {
+    std::fill(rowWork_.begin(), rowWork_.end(), 0);
+    std::int64_t work = 0;
+    for (std::size_t i = first; i < entries_.size(); ++i) {
+        const TriangleJob& job = entries_[i].job;
+        rowWork_[static_cast<std::size_t>(job.minY + (job.maxY - job.minY) / 2)] += BoxArea(job);
+        work += BoxArea(job);
+    }
+    bandFrom_ = first;
     bandTop_[0] = 0;
     std::int64_t above = 0;
     int band = 1;
     for (std::int32_t y = 0; y < height_ && band < kBands; ++y) {
         above += rowWork_[static_cast<std::size_t>(y)];
-        while (band < kBands && above * kBands >= work_ * band) {
+        while (band < kBands && above * kBands >= work * band) {
             bandTop_[band++] = y + 1;
         }
     }
@@ -106,7 +166,8 @@ void RasterQueue::FillBand(std::int32_t top, std::int32_t bottom) const {
     if (top > bottom) {
         return;
     }
-    for (const Entry& entry : entries_) {
+    for (std::size_t i = bandFrom_; i < entries_.size(); ++i) {
+        const Entry& entry = entries_[i];
         if (entry.job.maxY < top || entry.job.minY > bottom) {
             continue;
         }
@@ -127,20 +188,38 @@ void RasterQueue::FillBand(std::int32_t top, std::int32_t bottom) const {
     }
 }
 
-// Wakes for each shared flush and takes bands while there are any; a flush the calling thread
-// finished alone leaves it none.
+// Takes bands while a flush offers any, else the next published entry while the stream runs;
+// sleeps when there has been nothing for a while.
 void RasterQueue::Work() {
-    std::uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(mutex_);
+    auto idleSince = std::chrono::steady_clock::now();
     for (;;) {
-        posted_.wait(lock, [&] { return quit_ || postedFlushes_ != seen; });
+        if (nextBand_.load(std::memory_order_acquire) < kBands) {
+            FillBands();
+            idleSince = std::chrono::steady_clock::now();
+            continue;
+        }
+        std::uint64_t claim = claim_.load(std::memory_order_acquire);
+        const std::uint32_t next = Index(claim);
+        if (next != kStopped && next < published_.load(std::memory_order_acquire)) {
+            if (claim_.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel)) {
+                entries_[next].fill(entries_[next].job);
+                streamed_.store(next + 1, std::memory_order_release);
+            }
+            idleSince = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (std::chrono::steady_clock::now() - idleSince < kSpin) {
+            std::this_thread::yield();
+            continue;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        sleeping_.store(true);
+        wake_.wait(lock, [this] { return quit_ || WorkerHasWork(); });
+        sleeping_.store(false);
         if (quit_) {
             return;
         }
-        seen = postedFlushes_;
-        lock.unlock();
-        FillBands();
-        lock.lock();
+        idleSince = std::chrono::steady_clock::now();
     }
 }
 

@@ -1,12 +1,16 @@
-// Triangles for the raster kernels, queued and then filled on two threads at once: the
-// calling one and a worker. The target's rows are cut in bands of about equal work; a thread
-// takes a band and fills every queued triangle in the order it came, cut to the band, so every
-// pixel sees the same writes in the same order as when the triangles are filled one by one, and
-// the result is the same to the bit.
+// Triangles for the raster kernels, queued and filled on two threads: the calling one, which
+// sets them up and queues them, and a worker of the queue's own.
 //
-// The device queues while a draw's triangles go through the kernels and fills the queue before
+// While the calling thread queues, the worker fills the queued triangles one after the other,
+// whole and in order. When the queue is flushed, the calling thread stops that stream and the
+// triangles the worker has not taken are filled in bands of rows of about equal work, which
+// both threads take in turn: each band takes every one of those triangles in order, cut to its
+// rows. So every pixel sees the same writes in the same order as when the triangles are filled
+// one by one, and the result is the same to the bit.
+//
+// The device queues while a draw's triangles go through the kernels and flushes before
 // anything else touches its buffers: a Clear, the end of a scene, Present, a read-back, a
-// primitive that takes the per-fragment path, and its release.
+// primitive on the per-fragment path, a line or a point, and its release.
 #pragma once
 
 #include <atomic>
@@ -30,7 +34,6 @@ public:
     void Push(TriangleFunction fill, const TriangleJob& job);
     // Fills everything queued; returns when it is in the buffers.
     void Flush();
-    bool Empty() const { return entries_.empty(); }
 
 private:
     static constexpr int kBands = 4;
@@ -38,29 +41,40 @@ private:
         TriangleFunction fill;
         TriangleJob job;
     };
-    void FillBand(std::int32_t top, std::int32_t bottom) const;
-    void SplitIntoBands();
+    void Publish();
+    void WakeWorker();
+    bool WorkerHasWork() const;
+    void SplitIntoBands(std::uint32_t first);
     void FillBands();
+    void FillBand(std::int32_t top, std::int32_t bottom) const;
     void Work();
 
     int height_;
-    std::vector<Entry> entries_;
-    // Each queued triangle's box area, counted at its middle row: where to cut the bands.
-    std::vector<std::int64_t> rowWork_;
-    std::int64_t work_ = 0;
+    std::vector<Entry> entries_;         // appended to by the calling thread only, never moved
+    std::vector<std::int64_t> rowWork_;  // scratch of SplitIntoBands
 
-    // A flush: the bands' first rows (and the end), taken by either thread in turn; a band
-    // counts in `filled` once it is in the buffers. The calling thread takes what the worker
-    // has not, so a worker that wakes late costs no waiting.
+    // The stream: the worker may take entries below `published_`; `claim_` holds the flush's
+    // number (high half) and the next entry for the worker (low half), or kStopped there once
+    // the flush has begun; `streamed_` counts the entries the worker has filled.
+    static constexpr std::uint32_t kStopped = 0xFFFFFFFFu;
+    std::atomic<std::uint32_t> published_{0};
+    std::atomic<std::uint64_t> claim_{0};
+    std::atomic<std::uint32_t> streamed_{0};
+    std::uint32_t flushes_ = 0;
+
+    // The bands of a flush: entries from `bandFrom_` on, rows from each band's first to the
+    // next's; a band counts in `filledBands_` once it is in the buffers.
+    std::uint32_t bandFrom_ = 0;
     std::int32_t bandTop_[kBands + 1] = {};
     std::atomic<int> nextBand_{kBands};
     std::atomic<int> filledBands_{0};
 
-    std::thread worker_;  // started by the first flush worth sharing
+    std::thread worker_;
+    bool workerFailed_ = false;  // no thread to be had: everything is filled at the flush
     std::mutex mutex_;
-    std::condition_variable posted_;
-    std::uint64_t postedFlushes_ = 0;  // guarded by mutex_, as quit_
-    bool quit_ = false;
+    std::condition_variable wake_;
+    std::atomic<bool> sleeping_{false};  // the worker waits on wake_
+    bool quit_ = false;                  // guarded by mutex_
 };
 
 }  // namespace standin::pipeline
