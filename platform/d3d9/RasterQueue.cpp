@@ -16,9 +16,11 @@ constexpr std::uint32_t kPublishEvery = 16;
 // A flush with less left than this (pixels of the triangles' boxes) fills it on the calling
 // thread alone: the bands would cost more than they save.
 constexpr std::int64_t kShareWork = 32768;
-// How long the worker keeps looking for work before it sleeps: about the gap between two
-// batches of a program that draws frame after frame.
-constexpr std::chrono::microseconds kSpin{100};
+// How long the worker keeps looking for work (yielding) before it sleeps: longer than the gap
+// between the scenes of a program that draws frame after frame, so that it is awake when the
+// next scene's triangles come (waking it took long enough here to lose most of the stream), and
+// short beside a display's frame, so that a program paced by the display lets it sleep.
+constexpr std::chrono::microseconds kSpin{2000};
 
 std::uint32_t Index(std::uint64_t claim) {
     return static_cast<std::uint32_t>(claim);
@@ -200,10 +202,15 @@ void RasterQueue::Work() {
         }
         std::uint64_t claim = claim_.load(std::memory_order_acquire);
         const std::uint32_t next = Index(claim);
-        if (next != kStopped && next < published_.load(std::memory_order_acquire)) {
-            if (claim_.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel)) {
-                entries_[next].fill(entries_[next].job);
-                streamed_.store(next + 1, std::memory_order_release);
+        const std::uint32_t published = published_.load(std::memory_order_acquire);
+        if (next != kStopped && next < published) {
+            // What has been handed over, at most a batch's worth: taken at once.
+            const std::uint32_t end = std::min(published, next + kPublishEvery);
+            if (claim_.compare_exchange_weak(claim, claim + (end - next), std::memory_order_acq_rel)) {
+                for (std::uint32_t i = next; i < end; ++i) {
+                    entries_[i].fill(entries_[i].job);
+                }
+                streamed_.store(end, std::memory_order_release);
             }
             idleSince = std::chrono::steady_clock::now();
             continue;

@@ -57,24 +57,25 @@ private:
     // number (high half) and the next entry for the worker (low half), or kStopped there once
     // the flush has begun; `streamed_` counts the entries the worker has filled.
     static constexpr std::uint32_t kStopped = 0xFFFFFFFFu;
-    std::atomic<std::uint32_t> published_{0};
-    std::atomic<std::uint64_t> claim_{0};
-    std::atomic<std::uint32_t> streamed_{0};
+    // (Each on a cache line of its own: one thread writes each.)
+    alignas(64) std::atomic<std::uint32_t> published_{0};
+    alignas(64) std::atomic<std::uint64_t> claim_{0};
+    alignas(64) std::atomic<std::uint32_t> streamed_{0};
     std::uint32_t flushes_ = 0;
 
     // The bands of a flush: entries from `bandFrom_` on, rows from each band's first to the
     // next's; a band counts in `filledBands_` once it is in the buffers.
     std::uint32_t bandFrom_ = 0;
     std::int32_t bandTop_[kBands + 1] = {};
-    std::atomic<int> nextBand_{kBands};
-    std::atomic<int> filledBands_{0};
+    alignas(64) std::atomic<int> nextBand_{kBands};
+    alignas(64) std::atomic<int> filledBands_{0};
 
     std::thread worker_;
     bool workerFailed_ = false;  // no thread to be had: everything is filled at the flush
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::atomic<bool> sleeping_{false};  // the worker waits on wake_
-    bool quit_ = false;                  // guarded by mutex_
+    alignas(64) std::atomic<bool> sleeping_{false};  // the worker waits on wake_
+    bool quit_ = false;                              // guarded by mutex_
 };
 
 }  // namespace standin::pipeline
