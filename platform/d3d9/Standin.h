@@ -58,12 +58,13 @@ DepthImage DepthBuffer(IDirect3DDevice9* device);
 bool UseWideRasterKernels(bool wide);
 
 // The software device fills triangles on this many threads, 1 or 2 (others are taken as the
-// nearer). With 2, each device queues the triangles of a scene and, at its end (or before
-// anything else touches the buffers), fills them in bands of rows on the drawing thread and a
-// worker of its own, whenever there is enough to share; the pixels are the same either way.
-// A frame then comes sooner but costs more CPU time in all, which a program paced by the
-// display does not gain from, so 1 is the default (0 restores it). Returns the number now in
-// force; a draw takes the number in force when it starts.
+// nearer). With 2, each device has a worker of its own that fills the scene's triangles while
+// the drawing thread goes on with the scene, and both fill what is left in bands of rows at
+// its end (or before anything else touches the buffers); the pixels are the same either way.
+// A frame then comes sooner but costs more CPU time in all (the worker also waits for work,
+// yielding, for 2 ms before it sleeps), which a program paced by the display does not gain
+// from, so 1 is the default (0 restores it). Returns the number now in force; a draw takes
+// the number in force when it starts.
 int SetRasterThreads(int threads);
 
 // How many times the device took memory for a vertex buffer from the heap instead of reusing
