@@ -92,16 +92,15 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         } buffers[2] = {{D3DCLEAR_TARGET, colorKnown_, color}, {D3DCLEAR_ZBUFFER, depthKnown_, depth}};
         for (const auto& buffer : buffers) {
             if (flags & buffer.flag) {
-                const bool same = buffer.known.uniform && buffer.known.value == buffer.value;
-                if (same) {
+                const bool isColor = buffer.flag == D3DCLEAR_TARGET;
+                if (buffer.known.uniform && buffer.known.value == buffer.value) {
                     FillRows(buffer.known.dirty, buffer.flag, color, depth);
+                    if (isColor) {
+                        changedSincePresent_.Add(buffer.known.dirty);
+                    }
                 } else {
                     FillBox(all, buffer.flag, color, depth);
-                }
-                if (buffer.flag == D3DCLEAR_TARGET) {
-                    if (same) {
-                        changedSincePresent_.Add(buffer.known.dirty);
-                    } else {
+                    if (isColor) {
                         changedSincePresent_.Add(all);
                     }
                 }
@@ -192,21 +191,23 @@ void Device::FillRows(const DirtyRows& rows, DWORD flags, D3DCOLOR color, std::u
     if (rows.Empty()) {
         return;
     }
-    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
     const std::size_t width = parameters_.BackBufferWidth;
     for (long y = rows.Box().top; y <= rows.Box().bottom; ++y) {
         const int first = rows.First()[y], last = rows.Last()[y];
-        if (last < first) {
-            continue;
+        if (last >= first) {
+            FillRun(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(first),
+                    static_cast<std::size_t>(last - first + 1), flags, color, depth);
         }
-        const std::size_t start = static_cast<std::size_t>(y) * width + static_cast<std::size_t>(first);
-        const auto run = static_cast<std::size_t>(last - first + 1);
-        if (flags & D3DCLEAR_TARGET) {
-            kernels.fillColor(color_.data() + start, run, color);  // stored as given
-        }
-        if (flags & D3DCLEAR_ZBUFFER) {
-            kernels.fillDepth(depth_.data() + start, run, depth);
-        }
+    }
+}
+
+void Device::FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth) {
+    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
+    if (flags & D3DCLEAR_TARGET) {
+        kernels.fillColor(color_.data() + start, count, color);  // stored as given
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        kernels.fillDepth(depth_.data() + start, count, depth);
     }
 }
 
@@ -215,7 +216,6 @@ void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint
         return;
     }
     // Row by row, or as one run when the box spans whole rows.
-    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
     const std::size_t width = parameters_.BackBufferWidth;
     const auto columns = static_cast<std::size_t>(box.right - box.left + 1);
     const auto boxRows = static_cast<std::size_t>(box.bottom - box.top + 1);
@@ -223,13 +223,8 @@ void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint
     const std::size_t rows = wholeRows ? 1 : boxRows;
     const std::size_t run = wholeRows ? columns * boxRows : columns;
     for (std::size_t k = 0; k < rows; ++k) {
-        const std::size_t start = (static_cast<std::size_t>(box.top) + k) * width + static_cast<std::size_t>(box.left);
-        if (flags & D3DCLEAR_TARGET) {
-            kernels.fillColor(color_.data() + start, run, color);  // stored as given
-        }
-        if (flags & D3DCLEAR_ZBUFFER) {
-            kernels.fillDepth(depth_.data() + start, run, depth);
-        }
+        FillRun((static_cast<std::size_t>(box.top) + k) * width + static_cast<std::size_t>(box.left), run, flags, color,
+                depth);
     }
 }
 

@@ -209,6 +209,8 @@ private:
     };
     void FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void FillRows(const DirtyRows& rows, DWORD flags, D3DCOLOR color, std::uint16_t depth);
+    // `count` pixels from `start` (an index into both buffers) of the buffers that `flags` name.
+    void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
     void MarkDrawnRows();
     void FoldDrawn();
