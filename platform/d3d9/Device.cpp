@@ -229,14 +229,16 @@ void Device::FillBox(const PixelBox& box, DWORD flags, D3DCOLOR color, std::uint
 }
 
 void Device::MarkDrawn(const pipeline::ScreenPolygon& polygon) const {
-    VertexBox box = drawnVertices_;
     for (int k = 0; k < polygon.count; ++k) {
-        box.minX = std::min(box.minX, polygon.vertices[k].x);
-        box.maxX = std::max(box.maxX, polygon.vertices[k].x);
-        box.minY = std::min(box.minY, polygon.vertices[k].y);
-        box.maxY = std::max(box.maxY, polygon.vertices[k].y);
+        MarkDrawn(polygon.vertices[k]);
     }
-    drawnVertices_ = box;
+}
+void Device::MarkDrawn(const pipeline::ScreenVertex& vertex) const {
+    VertexBox& box = drawnVertices_;
+    box.minX = std::min(box.minX, vertex.x);
+    box.maxX = std::max(box.maxX, vertex.x);
+    box.minY = std::min(box.minY, vertex.y);
+    box.maxY = std::max(box.maxY, vertex.y);
 }
 
 // Every pixel a primitive may write lies within a pixel of its vertices' box: triangles cover
@@ -526,22 +528,22 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     }
     const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, primitives));
 
-    // 2. Vertex fetch and transform: world * view * projection, lighting; for strips and fans, each
+    // 2. Vertex fetch and transform: world * view * projection, lighting; for triangles, each
     //    vertex inside the clip volume also divided by w and mapped to the screen, once.
+    const pipeline::ViewportMap map(viewport_);
     try {
         pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
                                     transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
                                     renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
-        // A list shares no vertex between its triangles: nothing to gain.
-        const bool mapOnce = primitiveType == D3DPT_TRIANGLESTRIP || primitiveType == D3DPT_TRIANGLEFAN;
-        mapped_.resize(mapOnce ? vertexCount : 0);  // each entry is set below
-        if (mapOnce) {
+        const bool triangles = pipeline::IsTriangleType(primitiveType);
+        mapped_.resize(triangles ? vertexCount : 0);  // each entry is set below
+        if (triangles) {
             screenVertices_.resize(vertexCount);
-            const pipeline::ViewportMap map(viewport_);
             for (std::uint32_t k = 0; k < vertexCount; ++k) {
-                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k])                     ? Mapped::kClip
-                             : pipeline::MapVertex(clipVertices_[k], map, &screenVertices_[k]) ? Mapped::kOnScreen
-                                                                                               : Mapped::kUnusable;
+                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k]) ? Mapped::kClip
+                             : pipeline::MapVertexPosition(clipVertices_[k], map, &screenVertices_[k])
+                                 ? Mapped::kPositioned
+                                 : Mapped::kUnusable;
             }
         }
     } catch (const std::bad_alloc&) {
@@ -556,7 +558,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
             const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
             if (!mapped_.empty() && mapped_[triangle.v[0]] != Mapped::kClip &&
                 mapped_[triangle.v[1]] != Mapped::kClip && mapped_[triangle.v[2]] != Mapped::kClip) {
-                DrawMappedTriangle(triangle, state, target);
+                DrawMappedTriangle(triangle, map, state, target);
             } else {
                 DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
                              state, target);
@@ -620,37 +622,61 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
     Fill(v0, state, target);
 }
 
-void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
-                                pipeline::RenderTarget& target) const {
+void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
+                                const pipeline::RasterState& state, pipeline::RenderTarget& target) {
     // Inside the clip volume, so clipping leaves it whole: the same steps as DrawTriangle, with
     // the vertices mapped beforehand.
-    pipeline::ScreenPolygon& screen = screen_;
-    for (std::size_t k = 0; k < 3; ++k) {
-        if (mapped_[triangle.v[k]] != Mapped::kOnScreen) {
+    for (const std::uint32_t v : triangle.v) {
+        if (mapped_[v] == Mapped::kUnusable) {
             return;
         }
-        screen.vertices[k] = screenVertices_[triangle.v[k]];
-        screen.edgeToNextIsOriginal[k] = true;
-        screen.isOriginalVertex[k] = true;
     }
-    screen.count = 3;
-    screen.doubleArea = pipeline::DoubleArea(screen);
-    if (pipeline::IsCulled(screen, state.cullMode)) {
+    const pipeline::ScreenVertex& v0 = screenVertices_[triangle.v[0]];
+    const pipeline::ScreenVertex& v1 = screenVertices_[triangle.v[1]];
+    const pipeline::ScreenVertex& v2 = screenVertices_[triangle.v[2]];
+    const std::int64_t doubleArea = pipeline::DoubleArea(v0, v1, v2);
+    if (pipeline::IsCulled(doubleArea, state.cullMode)) {
         return;
     }
-    Fill(clipVertices_[triangle.v[0]], state, target);
+    for (const std::uint32_t v : triangle.v) {
+        if (mapped_[v] == Mapped::kPositioned) {
+            pipeline::MapVertexAttributes(clipVertices_[v], map, &screenVertices_[v]);
+            mapped_[v] = Mapped::kOnScreen;
+        }
+    }
+    if (state.fillMode == D3DFILL_POINT || state.fillMode == D3DFILL_WIREFRAME) {
+        pipeline::ScreenPolygon& screen = screen_;
+        for (std::size_t k = 0; k < 3; ++k) {
+            screen.vertices[k] = screenVertices_[triangle.v[k]];
+            screen.edgeToNextIsOriginal[k] = true;
+            screen.isOriginalVertex[k] = true;
+        }
+        screen.count = 3;
+        screen.doubleArea = doubleArea;
+        Fill(clipVertices_[triangle.v[0]], state, target);
+        return;
+    }
+    MarkDrawn(v0);
+    MarkDrawn(v1);
+    MarkDrawn(v2);
+    pipeline::RasterizeSolidTriangle(v0, v1, v2, doubleArea, ShadingOf(clipVertices_[triangle.v[0]], state), state,
+                                     target);
 }
 
 // Fills screen_, the triangle set up from `provoking` and the vertices after it.
-void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
-                  pipeline::RenderTarget& target) const {
-    const pipeline::ScreenPolygon& screen = screen_;
-    MarkDrawn(screen);
+pipeline::Shading Device::ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state) {
     // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
     // that vertex away (D3DSHADEMODE).
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
     shading.flatColor = pipeline::PackColor(provoking.color);
+    return shading;
+}
+void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
+                  pipeline::RenderTarget& target) const {
+    const pipeline::ScreenPolygon& screen = screen_;
+    MarkDrawn(screen);
+    const pipeline::Shading shading = ShadingOf(provoking, state);
     switch (state.fillMode) {
         case D3DFILL_POINT:
             pipeline::RasterizePoints(screen, shading, state, target);

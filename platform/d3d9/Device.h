@@ -141,8 +141,9 @@ private:
     pipeline::RenderTarget Target();
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
-    void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
-                            pipeline::RenderTarget& target) const;
+    void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
+                            const pipeline::RasterState& state, pipeline::RenderTarget& target);
+    static pipeline::Shading ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state);
     void Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
               pipeline::RenderTarget& target) const;
     void DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::RasterState& state,
@@ -166,9 +167,11 @@ private:
     std::array<StreamBinding, kMaxStreams> streams_{};
     bool inScene_ = false;
     std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
-    // Each vertex of a strip or fan that lies inside the clip volume mapped to the screen once,
-    // for every triangle that uses it (most of a strip's vertices serve three): kept like the above.
-    enum class Mapped : std::uint8_t { kClip, kOnScreen, kUnusable };
+    // Each vertex of a triangle primitive that lies inside the clip volume mapped to the screen
+    // once, for every triangle that uses it (most of a strip's vertices serve three), so that a
+    // triangle with all three inside skips clipping: its position first, its attributes only when
+    // a triangle that uses it survives culling. Kept like the above.
+    enum class Mapped : std::uint8_t { kClip, kPositioned, kOnScreen, kUnusable };
     std::vector<Mapped> mapped_;
     std::vector<pipeline::ScreenVertex> screenVertices_;
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
@@ -212,6 +215,7 @@ private:
     // `count` pixels from `start` (an index into both buffers) of the buffers that `flags` name.
     void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
+    void MarkDrawn(const pipeline::ScreenVertex& vertex) const;
     void MarkDrawnRows();
     void FoldDrawn();
     KnownContents colorKnown_;

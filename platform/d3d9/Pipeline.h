@@ -176,12 +176,20 @@ struct ViewportMap {
     double x, y, minZ, halfWidth, halfHeight, depthRange;
     float width, height, oneOverWidth, oneOverHeight, centreX, centreY, depthScale, depthCentre;
 };
-// One vertex, as both of the above map it; false where MapPositions would fail.
+// One vertex, as both of the above map it; false where MapPositions would fail. In two steps
+// as well: the position (what MapPositions sets; false where it would fail), then the rest.
 bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
-// Twice the signed area of the polygon's snapped positions; > 0 when clockwise.
+bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+// Twice the signed area of the polygon's snapped positions (or of a triangle's); > 0 when clockwise.
 std::int64_t DoubleArea(const ScreenPolygon& polygon);
-// The cull mode's verdict on the polygon's winding. Zero-area polygons are always dropped.
+inline std::int64_t DoubleArea(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) {
+    return (v1.x - v0.x) * (v2.y - v0.y) - (v2.x - v0.x) * (v1.y - v0.y);
+}
+// The cull mode's verdict on the winding of a polygon (or of a doubled area). Zero-area
+// polygons are always dropped.
 bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode);
+bool IsCulled(std::int64_t doubleArea, DWORD cullMode);
 
 // >>raster (Raster.cpp, Wireframe.cpp)
 
@@ -193,6 +201,10 @@ struct Shading {
 
 void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                     RenderTarget& target);
+// The same for a triangle whose doubled area `doubleArea` is not zero, given as its vertices.
+void RasterizeSolidTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                            std::int64_t doubleArea, const Shading& shading, const RasterState& state,
+                            RenderTarget& target);
 void RasterizeWireframe(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                         RenderTarget& target);
 void RasterizePoints(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,

@@ -233,4 +233,14 @@ void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const 
     }
 }
 
+void RasterizeSolidTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                            std::int64_t doubleArea, const Shading& shading, const RasterState& state,
+                            RenderTarget& target) {
+    if (doubleArea > 0) {
+        RasterizeTriangle(v0, v1, v2, shading, state, target);
+    } else {
+        RasterizeTriangle(v0, v2, v1, shading, state, target);
+    }
+}
+
 }  // namespace standin::pipeline

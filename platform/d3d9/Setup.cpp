@@ -48,10 +48,8 @@ ViewportMap::ViewportMap(const D3DVIEWPORT9& viewport)
       depthScale((viewport.MaxZ - viewport.MinZ) / 2),
       depthCentre((viewport.MaxZ + viewport.MinZ) / 2) {}
 
-namespace {
-
 // The snapped position and the depth of one vertex; false if they are not usable.
-bool MapPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
+bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
     const double sx = map.x + (1 + v.x / v.w) * map.halfWidth;
     const double sy = map.y + (1 - v.y / v.w) * map.halfHeight;
     const double sz = map.minZ + (v.z / v.w) * map.depthRange;
@@ -84,13 +82,11 @@ void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVert
     s->rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
 }
 
-}  // namespace
-
 bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
     const ViewportMap map(viewport);
     out->count = polygon.count;
     for (int k = 0; k < polygon.count; ++k) {
-        if (!MapPosition(polygon.vertices[k], map, &out->vertices[k])) {
+        if (!MapVertexPosition(polygon.vertices[k], map, &out->vertices[k])) {
             return false;
         }
         out->edgeToNextIsOriginal[k] = polygon.edgeToNextIsOriginal[k];
@@ -108,7 +104,7 @@ void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
 }
 
 bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out) {
-    if (!MapPosition(v, map, out)) {
+    if (!MapVertexPosition(v, map, out)) {
         return false;
     }
     MapVertexAttributes(v, map, out);
@@ -136,12 +132,16 @@ bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, 
 }
 
 bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode) {
+    return IsCulled(polygon.doubleArea, cullMode);
+}
+
+bool IsCulled(std::int64_t doubleArea, DWORD cullMode) {
     // A polygon without area covers no pixel; it is dropped whatever the cull mode (also in
     // wireframe, where Direct3D 9 leaves it to the driver: this one draws no edges for it).
-    if (polygon.doubleArea == 0) {
+    if (doubleArea == 0) {
         return true;
     }
-    const bool clockwise = polygon.doubleArea > 0;
+    const bool clockwise = doubleArea > 0;
     switch (cullMode) {
         case D3DCULL_CW:
             return clockwise;
