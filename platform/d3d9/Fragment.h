@@ -88,6 +88,10 @@ inline std::uint16_t QuantizeDepth(double z) {
     const double clamped = z > 0 ? (z < 1 ? z : 1.0) : 0.0;
     return static_cast<std::uint16_t>(static_cast<std::int32_t>(clamped * 65535 + 0.5));
 }
+// The same for a depth known to lie inside 0..1, where the clamp changes nothing.
+inline std::uint16_t QuantizeUnitDepth(double z) {
+    return static_cast<std::uint16_t>(static_cast<std::int32_t>(z * 65535 + 0.5));
+}
 
 // The colour of primitives too thin for single-precision planes: double-precision weights q of
 // the vertices (each already divided by its w), colour = sum(q * colour) / sum(q).
@@ -252,6 +256,26 @@ struct TriangleJob {
 };
 
 using TriangleFunction = void (*)(const TriangleJob& job);
+
+// Whether the depth plane, as the kernels evaluate it in single precision anywhere in the rows of
+// the box and up to 16 columns either side (where their lanes and blocks may reach), stays
+// strictly inside 0..1, so that QuantizeUnitDepth gives what QuantizeDepth gives. The exact plane
+// is linear, so its extremes are at the corners; each of the two fused multiply-adds rounds by
+// at most 2^-24 of its magnitude, which the margin covers with room to spare.
+inline bool DepthStaysInUnitRange(const TriangleJob& job) {
+    const AttributePlane& plane = job.shader.depth;
+    const double left = job.minX - 16.0, right = job.maxX + 16.0, top = job.minY, bottom = job.maxY;
+    const double a0 = plane.a0, dadx = plane.dadx, dady = plane.dady;
+    const double corners[4] = {a0 + dadx * left + dady * top, a0 + dadx * right + dady * top,
+                               a0 + dadx * left + dady * bottom, a0 + dadx * right + dady * bottom};
+    const double margin = 0x1p-20 * (std::fabs(a0) + std::fabs(dadx) * std::max(std::fabs(left), std::fabs(right)) +
+                                     std::fabs(dady) * std::max(std::fabs(top), std::fabs(bottom)) + 1.0);
+    bool inside = true;
+    for (const double corner : corners) {
+        inside = inside && corner > margin && corner < 1.0 - margin;  // false for NaN too
+    }
+    return inside;
+}
 
 // Kernels for a full colour write mask; "depth" ones test LESSEQUAL and write depth. The fills
 // serve Clear.
