@@ -15,6 +15,7 @@ namespace standin::pipeline {
 
 namespace portable {
 #define KERNEL_TARGET
+constexpr bool kHardwareFma = false;  // std::fma would be a library call
 #include "platform/d3d9/RasterKernels.inc"
 #undef KERNEL_TARGET
 }  // namespace portable
@@ -22,6 +23,7 @@ namespace portable {
 #if defined(STANDIN_WIDE_RASTER_KERNELS)
 namespace wide {
 #define KERNEL_TARGET __attribute__((target("avx2,fma")))
+constexpr bool kHardwareFma = true;
 #include "platform/d3d9/RasterKernels.inc"
 #undef KERNEL_TARGET
 }  // namespace wide
