@@ -528,46 +528,52 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     }
     const auto vertexCount = static_cast<std::uint32_t>(pipeline::VerticesForPrimitives(primitiveType, primitives));
 
-    // 2. Vertex fetch and transform: world * view * projection, lighting; for triangles, each
-    //    vertex inside the clip volume also divided by w and mapped to the screen, once.
+    // Lists share no vertex between primitives, so they go through steps 2 and 3 a run of
+    // primitives at a time: the transformed vertices of a run stay in the cache until they are
+    // drawn, and a huge list needs no room for all of them at once.
+    const std::uint32_t verticesEach = primitiveType == D3DPT_TRIANGLELIST ? 3
+                                       : primitiveType == D3DPT_LINELIST   ? 2
+                                       : primitiveType == D3DPT_POINTLIST  ? 1
+                                                                           : 0;
+    constexpr std::uint32_t kRun = 256;
+    const std::uint32_t run = verticesEach != 0 ? kRun : primitives;
     const pipeline::ViewportMap map(viewport_);
-    try {
-        pipeline::TransformVertices(bytes.data() + firstByte, vertexCount, layout, transforms_[D3DTS_WORLD],
-                                    transforms_[D3DTS_VIEW], transforms_[D3DTS_PROJECTION],
-                                    renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
-        const bool triangles = pipeline::IsTriangleType(primitiveType);
-        mapped_.resize(triangles ? vertexCount : 0);  // each entry is set below
-        if (triangles) {
-            screenVertices_.resize(vertexCount);
-            for (std::uint32_t k = 0; k < vertexCount; ++k) {
-                mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k]) ? Mapped::kClip
-                             : pipeline::MapVertexPosition(clipVertices_[k], map, &screenVertices_[k])
-                                 ? Mapped::kPositioned
-                                 : Mapped::kUnusable;
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;  // no room for the transformed vertices of a huge draw
-    }
-
-    // 3. Each primitive in Direct3D's vertex order through clipping, setup and rasterization.
     const pipeline::RasterState state = CurrentRasterState();
     pipeline::RenderTarget target = Target();
-    for (std::uint32_t i = 0; i < primitives; ++i) {
-        if (pipeline::IsTriangleType(primitiveType)) {
-            const pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
-            if (!mapped_.empty() && mapped_[triangle.v[0]] != Mapped::kClip &&
-                mapped_[triangle.v[1]] != Mapped::kClip && mapped_[triangle.v[2]] != Mapped::kClip) {
-                DrawMappedTriangle(triangle, map, state, target);
+    for (std::uint32_t first = 0; first < primitives; first += run) {
+        const std::uint32_t count = std::min(run, primitives - first);
+        const std::uint32_t firstVertex = verticesEach * first;
+
+        // 2. Vertex fetch and transform: world * view * projection, lighting; for triangles,
+        //    each vertex inside the clip volume also divided by w and mapped to the screen, once.
+        try {
+            TransformAndMap(bytes.data() + firstByte + std::size_t{firstVertex} * stream.stride,
+                            verticesEach != 0 ? verticesEach * count : vertexCount, layout, primitiveType, map);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;  // no room for the transformed vertices of a huge strip or fan
+        }
+
+        // 3. Each primitive in Direct3D's vertex order through clipping, setup and rasterization
+        //    (vertex indices relative to the run's first vertex).
+        for (std::uint32_t i = first; i < first + count; ++i) {
+            if (pipeline::IsTriangleType(primitiveType)) {
+                pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
+                for (std::uint32_t& v : triangle.v) {
+                    v -= firstVertex;
+                }
+                if (mapped_[triangle.v[0]] != Mapped::kClip && mapped_[triangle.v[1]] != Mapped::kClip &&
+                    mapped_[triangle.v[2]] != Mapped::kClip) {
+                    DrawMappedTriangle(triangle, map, state, target);
+                } else {
+                    DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
+                                 clipVertices_[triangle.v[2]], state, target);
+                }
+            } else if (pipeline::IsLineType(primitiveType)) {
+                const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
+                DrawLine(clipVertices_[line[0] - firstVertex], clipVertices_[line[1] - firstVertex], state, target);
             } else {
-                DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
-                             state, target);
+                DrawPoint(clipVertices_[i - firstVertex], state, target);
             }
-        } else if (pipeline::IsLineType(primitiveType)) {
-            const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
-            DrawLine(clipVertices_[line[0]], clipVertices_[line[1]], state, target);
-        } else {
-            DrawPoint(clipVertices_[i], state, target);
         }
     }
     MarkDrawnRows();
@@ -604,6 +610,21 @@ void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterStat
     pipeline::RasterizePoints(screen, shading, state, target);
 }
 
+void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, const pipeline::VertexLayout& layout,
+                             D3DPRIMITIVETYPE primitiveType, const pipeline::ViewportMap& map) {
+    pipeline::TransformVertices(data, count, layout, transforms_[D3DTS_WORLD], transforms_[D3DTS_VIEW],
+                                transforms_[D3DTS_PROJECTION], renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
+    const bool triangles = pipeline::IsTriangleType(primitiveType);
+    mapped_.resize(triangles ? count : 0);  // each entry is set below
+    if (triangles) {
+        screenVertices_.resize(count);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k])                             ? Mapped::kClip
+                         : pipeline::MapVertexPosition(clipVertices_[k], map, &screenVertices_[k]) ? Mapped::kPositioned
+                                                                                                   : Mapped::kUnusable;
+        }
+    }
+}
 void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
                           const pipeline::ClipVertex& v2, const pipeline::RasterState& state,
                           pipeline::RenderTarget& target) const {

@@ -139,6 +139,10 @@ private:
     static bool IsTransformSlot(D3DTRANSFORMSTATETYPE state);
     pipeline::RasterState CurrentRasterState() const;
     pipeline::RenderTarget Target();
+    // Steps 2 of DrawPrimitive for `count` vertices from `data`, into clipVertices_ (and, for
+    // triangles, mapped_ and screenVertices_).
+    void TransformAndMap(const std::uint8_t* data, std::uint32_t count, const pipeline::VertexLayout& layout,
+                         D3DPRIMITIVETYPE primitiveType, const pipeline::ViewportMap& map);
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
     void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,

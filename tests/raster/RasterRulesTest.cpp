@@ -521,6 +521,47 @@ TEST(RasterPoints, EachPointIsThePixelAroundIt) {
     EXPECT_EQ(PixelsOf(picture, kRed), (PixelSet{{17, 16}}));  // 16 (1 + 0.25 / 3) = 17.3
 }
 
+// >>long lists: every primitive drawn from its own vertices, however many precede it
+
+// A 32 x 32 target, one primitive (or pair of triangles) per pixel in row order, each with a
+// colour of its own: a list long enough to be drawn in several runs of primitives.
+TEST(RasterLongLists, EachPrimitiveDrawsItsOwnPixel) {
+    const auto colorOf = [](int x, int y) { return static_cast<D3DCOLOR>(0x010000 * (x + 1) + 0x0100 * (y + 1) + 1); };
+    std::vector<Vertex> points, triangles, lines;
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+            const auto fx = static_cast<float>(x), fy = static_cast<float>(y);
+            const D3DCOLOR color = colorOf(x, y);
+            points.push_back(AtScreen(kSize, kSize, fx, fy, color));
+            // Two halves of the pixel's square: its centre lies on their shared edge, which the
+            // top-left rule gives to one of them.
+            for (const auto& [dx, dy] :
+                 {std::pair{-0.5f, -0.5f}, {0.5f, -0.5f}, {-0.5f, 0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}}) {
+                triangles.push_back(AtScreen(kSize, kSize, fx + dx, fy + dy, color));
+            }
+            lines.push_back(AtScreen(kSize, kSize, fx, fy, color));
+            lines.push_back(AtScreen(kSize, kSize, fx + 0.75f, fy, color));
+        }
+    }
+    constexpr long long kPixels = kSize * kSize;
+    for (const auto& [type, vertices, count] : {std::tuple{D3DPT_POINTLIST, points, kPixels},
+                                                {D3DPT_TRIANGLELIST, triangles, 2 * kPixels},
+                                                {D3DPT_LINELIST, lines, kPixels}}) {
+        TestDevice device(kSize, kSize);
+        device.BeginFrame();
+        ASSERT_EQ(device.Draw(type, vertices, count), D3D_OK);
+        device.EndFrame();
+        const Picture picture = device.Read();
+        int wrong = 0;
+        for (int y = 0; y < kSize; ++y) {
+            for (int x = 0; x < kSize; ++x) {
+                wrong += picture.At(x, y) == colorOf(x, y) ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "primitive type " << type;
+    }
+}
+
 // >>lighting
 
 TEST(RasterLighting, LeftOnItDrawsThisVertexFormatBlack) {
