@@ -122,33 +122,27 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     const bool gouraud = !shading.flat;
     const bool depthTest = state.depthTest && target.depth != nullptr;
 
-    TriangleJob job;
-    const Edge* edges[3] = {&bc, &ca, &ab};
-    for (std::size_t k = 0; k < 3; ++k) {
-        job.edges[k].value = edges[k]->At(minX * kSubPixelOne, minY * kSubPixelOne) + edges[k]->bias;
-        job.edges[k].stepX = -edges[k]->dy * kSubPixelOne;
-        job.edges[k].stepY = edges[k]->dx * kSubPixelOne;
-    }
-    job.minX = static_cast<std::int32_t>(minX);
-    job.maxX = static_cast<std::int32_t>(maxX);
-    job.minY = static_cast<std::int32_t>(minY);
-    job.maxY = static_cast<std::int32_t>(maxY);
-    job.shader.flatColor = shading.flatColor;
-    if (setup.Valid()) {
-        job.shader.depth = setup.Plane(a.windowZ, c.windowZ, b.windowZ);
-        if (gouraud) {
-            job.shader.color = setup.Colors(a, c, b);
-        }
-    }
+    // Every member given, so that nothing is zeroed first.
+    const auto steps = [&](const Edge& edge) {
+        return EdgeSteps{edge.At(minX * kSubPixelOne, minY * kSubPixelOne) + edge.bias, -edge.dy * kSubPixelOne,
+                         edge.dx * kSubPixelOne};
+    };
+    TriangleJob job{{steps(bc), steps(ca), steps(ab)},
+                    static_cast<std::int32_t>(minX),
+                    static_cast<std::int32_t>(maxX),
+                    static_cast<std::int32_t>(minY),
+                    static_cast<std::int32_t>(maxY),
+                    {setup.Valid() ? setup.Plane(a.windowZ, c.windowZ, b.windowZ) : AttributePlane{},
+                     setup.Valid() && gouraud ? setup.Colors(a, c, b) : ColorPlanes{}, shading.flatColor},
+                    target.color,
+                    depthTest ? target.depth : nullptr,
+                    static_cast<std::size_t>(target.width)};
 
     // The common states go to a kernel; the rest (other depth functions, a partial colour mask,
     // triangles too thin for single-precision planes) to the per-fragment path.
     if (setup.Valid() && state.colorWriteMask == 0xF &&
         (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
         const RasterKernels& kernels = ActiveRasterKernels();
-        job.color = target.color;
-        job.depth = depthTest ? target.depth : nullptr;
-        job.pitch = static_cast<std::size_t>(target.width);
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
         if (target.queue != nullptr) {
