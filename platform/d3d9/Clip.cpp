@@ -151,25 +151,40 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
         return true;
     }
 
-    ClippedPolygon polygon;
-    polygon.vertices[0] = a;
-    polygon.vertices[1] = b;
-    polygon.vertices[2] = c;
-    polygon.edgeToNextIsOriginal = {true, true, true};
-    polygon.isOriginalVertex = {true, true, true};
-    polygon.count = 3;
-
-    ClippedPolygon scratch;
-    ClippedPolygon* current = &polygon;
+    // The polygon is cut in place, in turns between `out` and a scratch polygon kept by the
+    // thread (both hold 16 vertices: making one is not free). A plane that every vertex lies
+    // inside would give the polygon back as it is, so it is passed over.
+    out->vertices[0] = a;
+    out->vertices[1] = b;
+    out->vertices[2] = c;
+    out->edgeToNextIsOriginal[0] = out->edgeToNextIsOriginal[1] = out->edgeToNextIsOriginal[2] = true;
+    out->isOriginalVertex[0] = out->isOriginalVertex[1] = out->isOriginalVertex[2] = true;
+    out->count = 3;
+    thread_local ClippedPolygon scratch;
+    ClippedPolygon* current = out;
     ClippedPolygon* next = &scratch;
     for (Plane plane : kPlanes) {
+        bool allInside = true;
+        for (int k = 0; k < current->count; ++k) {
+            allInside = allInside && Distance(current->vertices[k], plane) >= 0;
+        }
+        if (allInside) {
+            continue;
+        }
         ClipAgainst(plane, *current, next);
         if (next->count < 3) {
             return false;
         }
         std::swap(current, next);
     }
-    *out = *current;
+    if (current != out) {
+        out->count = current->count;
+        for (int k = 0; k < current->count; ++k) {
+            out->vertices[k] = current->vertices[k];
+            out->edgeToNextIsOriginal[k] = current->edgeToNextIsOriginal[k];
+            out->isOriginalVertex[k] = current->isOriginalVertex[k];
+        }
+    }
     return true;
 }
 
