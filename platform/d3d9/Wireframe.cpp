@@ -33,6 +33,7 @@ namespace {
 // pixel is that of the point of the line in the pixel's column (x-major) or row (y-major).
 class LineColor {
 public:
+    LineColor() = default;  // none: a flat line's
     LineColor(const ScreenVertex& start, const ScreenVertex& end) {
         const float dx = start.windowX - end.windowX;
         const float dy = start.windowY - end.windowY;
@@ -70,6 +71,17 @@ private:
 struct MajorAxisLine {
     double u0, v0, u1, v1;
 };
+
+// std::ceil and std::floor for |v| < 2^62, without the library call that a processor without
+// a rounding instruction needs: the truncation is exact, and one off when it went the wrong way.
+double Ceil(double v) {
+    const auto t = static_cast<double>(static_cast<std::int64_t>(v));
+    return t < v ? t + 1 : t;
+}
+double Floor(double v) {
+    const auto t = static_cast<double>(static_cast<std::int64_t>(v));
+    return t > v ? t - 1 : t;
+}
 
 // Where the line leaves the diamond of the point (centreU, j) when it crosses u = centreU at
 // v = centreU's v; `direction` is +1 or -1 along u. Returns the u of the exit.
@@ -113,19 +125,22 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const double slope = (line.v1 - line.v0) / (line.u1 - line.u0);
 
     const Scissor scissor(target);
-    const long long uMin = static_cast<long long>(std::floor(std::min(line.u0, line.u1))) - 1;
-    const long long uMax = static_cast<long long>(std::ceil(std::max(line.u0, line.u1))) + 1;
+    // Positions are bounded by the guard band.
+    const long long uMin = static_cast<long long>(Floor(std::min(line.u0, line.u1))) - 1;
+    const long long uMax = static_cast<long long>(Ceil(std::max(line.u0, line.u1))) + 1;
     // Scissor the walk along the major axis to the viewport.
     const long long first = std::max<long long>(uMin, xMajor ? scissor.left : scissor.top);
     const long long last = std::min<long long>(uMax, xMajor ? scissor.right : scissor.bottom);
 
-    const LineColor lineColor(a, b);
+    const LineColor lineColor = shading.flat ? LineColor() : LineColor(a, b);
     const bool planeColor = !shading.flat && lineColor.Valid();
     // The row of the start pixel it leaves out (see the file comment), or none.
     // "Exactly" in the single-precision window position, where centres sit at +1/2.
-    const bool startsOnCentre = a.windowX - std::floor(a.windowX) == 0.5f && a.windowY - std::floor(a.windowY) == 0.5f;
+    const bool upward = !xMajor && b.y < a.y;
     const long long upwardStartOnCentre =
-        !xMajor && startsOnCentre && b.y < a.y ? static_cast<long long>(a.y / kSubPixelOne) : LLONG_MIN;
+        upward && a.windowX - std::floor(a.windowX) == 0.5f && a.windowY - std::floor(a.windowY) == 0.5f
+            ? static_cast<long long>(a.y / kSubPixelOne)
+            : LLONG_MIN;
     // The exit lies between the centre and half a pixel past it along the line, so away from the
     // ends (a quarter pixel past the start, three quarters before the end) both tests below hold
     // whatever its exact place, and it is not worked out.
@@ -136,7 +151,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         const double crossing = line.v0 + slope * (centreU - line.u0);
         // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
         // owning its corner on the side of larger minor coordinate.
-        const double j = std::ceil(crossing - 0.5);
+        const double j = Ceil(crossing - 0.5);  // |crossing| is bounded by the guard band
         if (!(centreU > innerFirst && centreU < innerLast)) {
             const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
             const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
