@@ -74,19 +74,4 @@ std::array<std::uint32_t, 2> AssembleLine(D3DPRIMITIVETYPE type, std::uint32_t l
     return {2 * line, 2 * line + 1};
 }
 
-TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle) {
-    const std::uint32_t i = triangle;
-    switch (type) {
-        case D3DPT_TRIANGLESTRIP:
-            if (i % 2 == 0) {
-                return {{i, i + 1, i + 2}};
-            }
-            return {{i, i + 2, i + 1}};
-        case D3DPT_TRIANGLEFAN:
-            return {{i + 1, i + 2, 0}};
-        default:
-            return {{3 * i, 3 * i + 1, 3 * i + 2}};
-    }
-}
-
 }  // namespace standin::pipeline

@@ -86,7 +86,21 @@ bool IsLineType(D3DPRIMITIVETYPE type);
 std::uint64_t VerticesForPrimitives(D3DPRIMITIVETYPE type, std::uint64_t primitiveCount);
 // How many of `primitiveCount` primitives are complete within `availableVertices` vertices.
 std::uint32_t PrimitivesThatFit(D3DPRIMITIVETYPE type, std::uint32_t primitiveCount, std::uint64_t availableVertices);
-TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle);
+// (Inline: it runs once per triangle.)
+inline TriangleIndices AssembleTriangle(D3DPRIMITIVETYPE type, std::uint32_t triangle) {
+    const std::uint32_t i = triangle;
+    switch (type) {
+        case D3DPT_TRIANGLESTRIP:
+            if (i % 2 == 0) {
+                return {{i, i + 1, i + 2}};
+            }
+            return {{i, i + 2, i + 1}};
+        case D3DPT_TRIANGLEFAN:
+            return {{i + 1, i + 2, 0}};
+        default:
+            return {{3 * i, 3 * i + 1, 3 * i + 2}};
+    }
+}
 // Line i of a list (2i, 2i+1) or a strip (i, i+1); the first vertex is the provoking one.
 std::array<std::uint32_t, 2> AssembleLine(D3DPRIMITIVETYPE type, std::uint32_t line);
 
