@@ -233,13 +233,6 @@ void Device::MarkDrawn(const pipeline::ScreenPolygon& polygon) const {
         MarkDrawn(polygon.vertices[k]);
     }
 }
-void Device::MarkDrawn(const pipeline::ScreenVertex& vertex) const {
-    VertexBox& box = drawnVertices_;
-    box.minX = std::min(box.minX, vertex.x);
-    box.maxX = std::max(box.maxX, vertex.x);
-    box.minY = std::min(box.minY, vertex.y);
-    box.maxY = std::max(box.maxY, vertex.y);
-}
 
 // Every pixel a primitive may write lies within a pixel of its vertices' box: triangles cover
 // centres inside, lines the centres their diamonds' exits pass, points and last pixels the

@@ -8,6 +8,7 @@
 // is unbound or the device goes.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdint>
@@ -219,7 +220,13 @@ private:
     // `count` pixels from `start` (an index into both buffers) of the buffers that `flags` name.
     void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
-    void MarkDrawn(const pipeline::ScreenVertex& vertex) const;
+    void MarkDrawn(const pipeline::ScreenVertex& vertex) const {  // inline: three per triangle
+        VertexBox& box = drawnVertices_;
+        box.minX = std::min(box.minX, vertex.x);
+        box.maxX = std::max(box.maxX, vertex.x);
+        box.minY = std::min(box.minY, vertex.y);
+        box.maxY = std::max(box.maxY, vertex.y);
+    }
     void MarkDrawnRows();
     void FoldDrawn();
     KnownContents colorKnown_;
