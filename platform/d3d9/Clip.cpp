@@ -140,26 +140,20 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
     if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c)) {
         return false;  // NaN or infinite positions: the triangle is dropped
     }
-    // Common case first: everything inside, nothing to cut.
-    if (InsideAll(a) && InsideAll(b) && InsideAll(c)) {
-        out->vertices[0] = a;
-        out->vertices[1] = b;
-        out->vertices[2] = c;
-        out->edgeToNextIsOriginal[0] = out->edgeToNextIsOriginal[1] = out->edgeToNextIsOriginal[2] = true;
-        out->isOriginalVertex[0] = out->isOriginalVertex[1] = out->isOriginalVertex[2] = true;
-        out->count = 3;
-        return true;
-    }
-
-    // The polygon is cut in place, in turns between `out` and a scratch polygon kept by the
-    // thread (both hold 16 vertices: making one is not free). A plane that every vertex lies
-    // inside would give the polygon back as it is, so it is passed over.
     out->vertices[0] = a;
     out->vertices[1] = b;
     out->vertices[2] = c;
     out->edgeToNextIsOriginal[0] = out->edgeToNextIsOriginal[1] = out->edgeToNextIsOriginal[2] = true;
     out->isOriginalVertex[0] = out->isOriginalVertex[1] = out->isOriginalVertex[2] = true;
     out->count = 3;
+    // Common case first: everything inside, nothing to cut.
+    if (InsideAll(a) && InsideAll(b) && InsideAll(c)) {
+        return true;
+    }
+
+    // The polygon is cut in place, in turns between `out` and a scratch polygon kept by the
+    // thread (both hold 16 vertices: making one is not free). A plane that every vertex lies
+    // inside would give the polygon back as it is, so it is passed over.
     thread_local ClippedPolygon scratch;
     ClippedPolygon* current = out;
     ClippedPolygon* next = &scratch;
