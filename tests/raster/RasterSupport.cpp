@@ -151,7 +151,23 @@ void TestDevice::BeginFrame(D3DCOLOR clearColor) {
 HRESULT TestDevice::Draw(D3DPRIMITIVETYPE type, const std::vector<Vertex>& vertices, long long primitiveCount) {
     if (primitiveCount < 0) {
         const auto count = static_cast<long long>(vertices.size());
-        primitiveCount = type == D3DPT_TRIANGLELIST ? count / 3 : count - 2;
+        switch (type) {
+            case D3DPT_POINTLIST:
+                primitiveCount = count;
+                break;
+            case D3DPT_LINELIST:
+                primitiveCount = count / 2;
+                break;
+            case D3DPT_LINESTRIP:
+                primitiveCount = count - 1;
+                break;
+            case D3DPT_TRIANGLELIST:
+                primitiveCount = count / 3;
+                break;
+            default:  // strips and fans
+                primitiveCount = count - 2;
+                break;
+        }
     }
     const auto bytes = static_cast<UINT>(vertices.size() * sizeof(Vertex));
     IDirect3DVertexBuffer9* buffer = nullptr;
