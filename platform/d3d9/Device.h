@@ -140,7 +140,7 @@ private:
     static bool IsTransformSlot(D3DTRANSFORMSTATETYPE state);
     pipeline::RasterState CurrentRasterState() const;
     pipeline::RenderTarget Target();
-    // Steps 2 of DrawPrimitive for `count` vertices from `data`, into clipVertices_ (and, for
+    // Step 2 of DrawPrimitive for `count` vertices from `data`, into clipVertices_ (and, for
     // triangles, mapped_ and screenVertices_).
     void TransformAndMap(const std::uint8_t* data, std::uint32_t count, const pipeline::VertexLayout& layout,
                          D3DPRIMITIVETYPE primitiveType, const pipeline::ViewportMap& map);
