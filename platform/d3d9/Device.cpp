@@ -559,13 +559,14 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                     DrawMappedTriangle(triangle, map, state, target);
                 } else {
                     DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
-                                 clipVertices_[triangle.v[2]], state, target);
+                                 clipVertices_[triangle.v[2]], map, state, target);
                 }
             } else if (pipeline::IsLineType(primitiveType)) {
                 const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
-                DrawLine(clipVertices_[line[0] - firstVertex], clipVertices_[line[1] - firstVertex], state, target);
+                DrawLine(clipVertices_[line[0] - firstVertex], clipVertices_[line[1] - firstVertex], map, state,
+                         target);
             } else {
-                DrawPoint(clipVertices_[i - firstVertex], state, target);
+                DrawPoint(clipVertices_[i - firstVertex], map, state, target);
             }
         }
     }
@@ -573,13 +574,13 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     return D3D_OK;
 }
 
-void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
+void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ViewportMap& map,
                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
     // Clip, divide by w and map; lines are not culled and take no fill mode. Flat lines have
     // their first vertex's colour.
     pipeline::ClippedPolygon& clipped = clipped_;
     pipeline::ScreenPolygon& screen = screen_;
-    if (!pipeline::ClipSegment(v0, v1, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+    if (!pipeline::ClipSegment(v0, v1, &clipped) || !pipeline::MapToViewport(clipped, map, &screen)) {
         return;
     }
     MarkDrawn(screen);
@@ -589,12 +590,12 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
     pipeline::RasterizeSegment(screen, shading, state, target, renderStates_[D3DRS_LASTPIXEL] != FALSE);
 }
 
-void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
-                       pipeline::RenderTarget& target) const {
+void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::ViewportMap& map,
+                       const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
     // A point inside the clip volume is one pixel (D3DRS_POINTSIZE is not honoured: always 1).
     pipeline::ClippedPolygon& clipped = clipped_;
     pipeline::ScreenPolygon& screen = screen_;
-    if (!pipeline::ClipPoint(v, &clipped) || !pipeline::MapToViewport(clipped, target.viewport, &screen)) {
+    if (!pipeline::ClipPoint(v, &clipped) || !pipeline::MapToViewport(clipped, map, &screen)) {
         return;
     }
     MarkDrawn(screen);
@@ -619,8 +620,8 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     }
 }
 void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
-                          const pipeline::ClipVertex& v2, const pipeline::RasterState& state,
-                          pipeline::RenderTarget& target) const {
+                          const pipeline::ClipVertex& v2, const pipeline::ViewportMap& map,
+                          const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
     // Clip to 0 <= z <= w and the guard band.
     pipeline::ClippedPolygon& clipped = clipped_;
     if (!pipeline::ClipTriangle(v0, v1, v2, &clipped)) {
@@ -629,10 +630,10 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
     // Divide by w, map to the viewport, snap to 1/256 pixel; cull by the winding on the screen
     // before the rest of the setup.
     pipeline::ScreenPolygon& screen = screen_;
-    if (!pipeline::MapPositions(clipped, target.viewport, &screen) || pipeline::IsCulled(screen, state.cullMode)) {
+    if (!pipeline::MapPositions(clipped, map, &screen) || pipeline::IsCulled(screen, state.cullMode)) {
         return;
     }
-    pipeline::MapAttributes(clipped, target.viewport, &screen);
+    pipeline::MapAttributes(clipped, map, &screen);
     Fill(v0, state, target);
 }
 

@@ -145,15 +145,16 @@ private:
     void TransformAndMap(const std::uint8_t* data, std::uint32_t count, const pipeline::VertexLayout& layout,
                          D3DPRIMITIVETYPE primitiveType, const pipeline::ViewportMap& map);
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
-                      const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
+                      const pipeline::ViewportMap& map, const pipeline::RasterState& state,
+                      pipeline::RenderTarget& target) const;
     void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
                             const pipeline::RasterState& state, pipeline::RenderTarget& target);
     static pipeline::Shading ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state);
     void Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
               pipeline::RenderTarget& target) const;
-    void DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::RasterState& state,
-                  pipeline::RenderTarget& target) const;
-    void DrawPoint(const pipeline::ClipVertex& v, const pipeline::RasterState& state,
+    void DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ViewportMap& map,
+                  const pipeline::RasterState& state, pipeline::RenderTarget& target) const;
+    void DrawPoint(const pipeline::ClipVertex& v, const pipeline::ViewportMap& map, const pipeline::RasterState& state,
                    pipeline::RenderTarget& target) const;
 
     ULONG references_ = 1;

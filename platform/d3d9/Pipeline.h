@@ -178,21 +178,20 @@ struct ScreenPolygon {
     std::int64_t doubleArea = 0;
 };
 
-// Divides by w, maps to the viewport and snaps; false if a result is not usable (not finite).
-bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
-// The same in two steps, so that culling can come between them: the snapped positions, depth,
-// the edge flags and the area first, then 1/w, the colours and the single-precision values.
-bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
-void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out);
-// What mapping to one viewport takes, worked out once for its vertices.
+// What mapping to one viewport takes, worked out once per draw.
 struct ViewportMap {
     explicit ViewportMap(const D3DVIEWPORT9& viewport);
     double x, y, minZ, halfWidth, halfHeight, depthRange;
     float width, height, oneOverWidth, oneOverHeight, centreX, centreY, depthScale, depthCentre;
 };
-// One vertex, as both of the above map it; false where MapPositions would fail. In two steps
-// as well: the position (what MapPositions sets; false where it would fail), then the rest.
-bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+// Divides by w, maps to the viewport and snaps; false if a result is not usable (not finite).
+bool MapToViewport(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out);
+// The same in two steps, so that culling can come between them: the snapped positions, depth,
+// the edge flags and the area first, then 1/w, the colours and the single-precision values.
+bool MapPositions(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out);
+void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out);
+// One vertex, as the above map it, in the same two steps: the position (false where
+// MapPositions would fail), then the rest.
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 // Twice the signed area of the polygon's snapped positions (or of a triangle's); > 0 when clockwise.

@@ -87,8 +87,7 @@ void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVert
     s->rgb = {static_cast<float>(v.color.r), static_cast<float>(v.color.g), static_cast<float>(v.color.b)};
 }
 
-bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
-    const ViewportMap map(viewport);
+bool MapPositions(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out) {
     out->count = polygon.count;
     for (int k = 0; k < polygon.count; ++k) {
         if (!MapVertexPosition(polygon.vertices[k], map, &out->vertices[k])) {
@@ -101,19 +100,10 @@ bool MapPositions(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, S
     return true;
 }
 
-void MapAttributes(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
-    const ViewportMap map(viewport);
+void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out) {
     for (int k = 0; k < polygon.count; ++k) {
         MapVertexAttributes(polygon.vertices[k], map, &out->vertices[k]);
     }
-}
-
-bool MapVertex(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out) {
-    if (!MapVertexPosition(v, map, out)) {
-        return false;
-    }
-    MapVertexAttributes(v, map, out);
-    return true;
 }
 
 std::int64_t DoubleArea(const ScreenPolygon& polygon) {
@@ -128,11 +118,11 @@ std::int64_t DoubleArea(const ScreenPolygon& polygon) {
     return area;
 }
 
-bool MapToViewport(const ClippedPolygon& polygon, const D3DVIEWPORT9& viewport, ScreenPolygon* out) {
-    if (!MapPositions(polygon, viewport, out)) {
+bool MapToViewport(const ClippedPolygon& polygon, const ViewportMap& map, ScreenPolygon* out) {
+    if (!MapPositions(polygon, map, out)) {
         return false;
     }
-    MapAttributes(polygon, viewport, out);
+    MapAttributes(polygon, map, out);
     return true;
 }
 
