@@ -3,12 +3,14 @@
 // on a processor without it. Which set runs is chosen once, by what the processor offers.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Standin.h"
 
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
 #define STANDIN_WIDE_RASTER_KERNELS 1
+#include <immintrin.h>
 #endif
 
 namespace standin::pipeline {
@@ -23,8 +25,10 @@ constexpr bool kHardwareFma = false;  // std::fma would be a library call
 #if defined(STANDIN_WIDE_RASTER_KERNELS)
 namespace wide {
 #define KERNEL_TARGET __attribute__((target("avx2,fma")))
+#define KERNEL_FMA_INTRINSICS 1
 constexpr bool kHardwareFma = true;
 #include "platform/d3d9/RasterKernels.inc"
+#undef KERNEL_FMA_INTRINSICS
 #undef KERNEL_TARGET
 }  // namespace wide
 #endif
