@@ -126,8 +126,14 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
 
     const Scissor scissor(target);
     // Positions are bounded by the guard band.
-    const long long uMin = static_cast<long long>(Floor(std::min(line.u0, line.u1))) - 1;
-    const long long uMax = static_cast<long long>(Ceil(std::max(line.u0, line.u1))) + 1;
+    // A step passes only if the line starts before its exit and ends at or past it, and the exit
+    // lies between the centre and half a pixel past it along the line (up to rounding far below
+    // the quarter pixel of margin here): so the steps to walk lie within three quarters of a
+    // pixel before the start and a quarter past the end.
+    const long long uMin = direction > 0 ? static_cast<long long>(Floor(line.u0 - 0.75)) + 1
+                                         : static_cast<long long>(Ceil(line.u1 - 0.25));
+    const long long uMax = direction > 0 ? static_cast<long long>(Floor(line.u1 + 0.25))
+                                         : static_cast<long long>(Ceil(line.u0 + 0.75)) - 1;
     // Scissor the walk along the major axis to the viewport.
     const long long first = std::max<long long>(uMin, xMajor ? scissor.left : scissor.top);
     const long long last = std::min<long long>(uMax, xMajor ? scissor.right : scissor.bottom);
