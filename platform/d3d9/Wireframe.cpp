@@ -152,6 +152,10 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     // whatever its exact place, and it is not worked out.
     const double innerFirst = direction > 0 ? line.u0 + 0.25 : line.u1 + 0.75;
     const double innerLast = direction > 0 ? line.u1 - 0.75 : line.u0 - 0.25;
+    // The common state (LESSEQUAL with depth write, every channel) without branches on the test.
+    const bool commonState = state.depthTest && target.depth != nullptr && state.depthFunc == D3DCMP_LESSEQUAL &&
+                             state.depthWrite && state.colorWriteMask == 0xF;
+    const auto pitch = static_cast<std::size_t>(target.width);
     for (long long u = first; u <= last; ++u) {
         const double centreU = static_cast<double>(u);
         const double crossing = line.v0 + slope * (centreU - line.u0);
@@ -184,7 +188,16 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         } else if (!shading.flat) {
             color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
         }
-        WriteFragment(target, state, x, y, z, color);
+        if (commonState) {
+            const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
+            const std::uint16_t depth = QuantizeDepth(z);
+            const std::uint16_t stored = target.depth[index];
+            const bool passes = depth <= stored;  // a select, not a branch
+            target.depth[index] = passes ? depth : stored;
+            target.color[index] = passes ? color : target.color[index];
+        } else {
+            WriteFragment(target, state, x, y, z, color);
+        }
     }
 }
 
