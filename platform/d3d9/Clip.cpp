@@ -94,10 +94,12 @@ ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, cons
     return v;
 }
 
-// Distance(v, plane) >= 0 for every plane, the same sums without the switch.
+// Distance(v, plane) >= 0 for every plane, the same sums without the switch (and without a
+// branch for each).
 bool InsideAll(const ClipVertex& v) {
     const double band = kGuardBand * v.w;
-    return v.z >= 0 && v.w - v.z >= 0 && v.x + band >= 0 && band - v.x >= 0 && v.y + band >= 0 && band - v.y >= 0;
+    return (v.z >= 0) & (v.w - v.z >= 0) & (v.x + band >= 0) & (band - v.x >= 0) & (v.y + band >= 0) &
+           (band - v.y >= 0);
 }
 
 bool IsFinite(const ClipVertex& v) {
@@ -244,7 +246,9 @@ bool ClipPoint(const ClipVertex& a, ClippedPolygon* out) {
 }
 
 bool InsideClipVolume(const ClipVertex& v) {
-    return IsFinite(v) && InsideAll(v);
+    // Of the vertices InsideAll takes, only those with w = +infinity and the rest finite are not
+    // finite: any other infinity or NaN fails one of its comparisons.
+    return std::isfinite(v.w) && InsideAll(v);
 }
 
 }  // namespace standin::pipeline
