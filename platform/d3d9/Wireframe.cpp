@@ -147,11 +147,12 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         upward && a.windowX - std::floor(a.windowX) == 0.5f && a.windowY - std::floor(a.windowY) == 0.5f
             ? static_cast<long long>(a.y / kSubPixelOne)
             : LLONG_MIN;
-    // The exit lies between the centre and half a pixel past it along the line, so away from the
-    // ends (a quarter pixel past the start, three quarters before the end) both tests below hold
-    // whatever its exact place, and it is not worked out.
-    const double innerFirst = direction > 0 ? line.u0 + 0.25 : line.u1 + 0.75;
-    const double innerLast = direction > 0 ? line.u1 - 0.75 : line.u0 - 0.25;
+    // The exit lies between the centre and half a pixel past it along the line (up to rounding
+    // far below kMargin), so away from the ends (the centre past the start, half a pixel before
+    // the end) both tests below hold whatever its exact place, and it is not worked out.
+    constexpr double kMargin = 0x1p-16;
+    const double innerFirst = direction > 0 ? line.u0 + kMargin : line.u1 + 0.5 + kMargin;
+    const double innerLast = direction > 0 ? line.u1 - 0.5 - kMargin : line.u0 - kMargin;
     // The common state (LESSEQUAL with depth write, every channel) without branches on the test.
     const bool commonState = state.depthTest && target.depth != nullptr && state.depthFunc == D3DCMP_LESSEQUAL &&
                              state.depthWrite && state.colorWriteMask == 0xF;
