@@ -533,10 +533,11 @@ TEST(RasterLines, ManyLinesDrawAsRecorded) {
                 x1 = x0 + std::floor(uniform(-10, 10)) * 0.25f;
                 y1 = y0 + std::floor(uniform(-10, 10)) * 0.25f;
             }
-            vertices.push_back(
-                AtScreen(100, 100, x0, y0, 0xFF000000u | static_cast<D3DCOLOR>(random()), uniform(0, 1)));
-            vertices.push_back(
-                AtScreen(100, 100, x1, y1, 0xFF000000u | static_cast<D3DCOLOR>(random()), uniform(0, 1)));
+            for (const auto& [x, y] : {std::pair{x0, y0}, std::pair{x1, y1}}) {
+                const float z = uniform(0, 1);  // drawn before the colour, whatever order a compiler takes arguments in
+                const auto color = static_cast<D3DCOLOR>(0xFF000000u | random());
+                vertices.push_back(AtScreen(100, 100, x, y, color, z));
+            }
         }
         device.Draw(D3DPT_LINELIST, vertices);
         device.EndFrame();
