@@ -586,7 +586,9 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
     MarkDrawn(screen);
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
-    shading.flatColor = pipeline::PackColor(v0.color);
+    if (shading.flat) {
+        shading.flatColor = pipeline::PackColor(v0.color);
+    }
     pipeline::RasterizeSegment(screen, shading, state, target, renderStates_[D3DRS_LASTPIXEL] != FALSE);
 }
 
@@ -678,13 +680,15 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
                                      target);
 }
 
-// Fills screen_, the triangle set up from `provoking` and the vertices after it.
+// The shading of a triangle whose provoking vertex is `provoking`.
 pipeline::Shading Device::ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state) {
     // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
-    // that vertex away (D3DSHADEMODE).
+    // that vertex away (D3DSHADEMODE); Gouraud shading has no use for it.
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
-    shading.flatColor = pipeline::PackColor(provoking.color);
+    if (shading.flat) {
+        shading.flatColor = pipeline::PackColor(provoking.color);
+    }
     return shading;
 }
 void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
