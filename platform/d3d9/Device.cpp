@@ -533,6 +533,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     const pipeline::ViewportMap map(viewport_);
     const pipeline::RasterState state = CurrentRasterState();
     pipeline::RenderTarget target = Target();
+    const bool triangles = pipeline::IsTriangleType(primitiveType);
+    const bool lines = pipeline::IsLineType(primitiveType);
     for (std::uint32_t first = 0; first < primitives; first += run) {
         const std::uint32_t count = std::min(run, primitives - first);
         const std::uint32_t firstVertex = verticesEach * first;
@@ -549,7 +551,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
         // 3. Each primitive in Direct3D's vertex order through clipping, setup and rasterization
         //    (vertex indices relative to the run's first vertex).
         for (std::uint32_t i = first; i < first + count; ++i) {
-            if (pipeline::IsTriangleType(primitiveType)) {
+            if (triangles) {
                 pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
                 for (std::uint32_t& v : triangle.v) {
                     v -= firstVertex;
@@ -561,7 +563,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                     DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
                                  clipVertices_[triangle.v[2]], map, state, target);
                 }
-            } else if (pipeline::IsLineType(primitiveType)) {
+            } else if (lines) {
                 const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
                 DrawLine(clipVertices_[line[0] - firstVertex], clipVertices_[line[1] - firstVertex], map, state,
                          target);
@@ -584,12 +586,7 @@ void Device::DrawLine(const pipeline::ClipVertex& v0, const pipeline::ClipVertex
         return;
     }
     MarkDrawn(screen);
-    pipeline::Shading shading;
-    shading.flat = state.shadeMode == D3DSHADE_FLAT;
-    if (shading.flat) {
-        shading.flatColor = pipeline::PackColor(v0.color);
-    }
-    pipeline::RasterizeSegment(screen, shading, state, target, renderStates_[D3DRS_LASTPIXEL] != FALSE);
+    pipeline::RasterizeSegment(screen, ShadingOf(v0, state), state, target, renderStates_[D3DRS_LASTPIXEL] != FALSE);
 }
 
 void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::ViewportMap& map,
@@ -621,6 +618,7 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
         }
     }
 }
+
 void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1,
                           const pipeline::ClipVertex& v2, const pipeline::ViewportMap& map,
                           const pipeline::RasterState& state, pipeline::RenderTarget& target) const {
@@ -680,9 +678,9 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
                                      target);
 }
 
-// The shading of a triangle whose provoking vertex is `provoking`.
+// The shading of a triangle or line whose provoking (first) vertex is `provoking`.
 pipeline::Shading Device::ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state) {
-    // Flat shading keeps the colour of the triangle's first vertex, even where clipping cut
+    // Flat shading keeps the colour of the primitive's first vertex, even where clipping cut
     // that vertex away (D3DSHADEMODE); Gouraud shading has no use for it.
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
@@ -691,6 +689,7 @@ pipeline::Shading Device::ShadingOf(const pipeline::ClipVertex& provoking, const
     }
     return shading;
 }
+
 void Device::Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
                   pipeline::RenderTarget& target) const {
     const pipeline::ScreenPolygon& screen = screen_;

@@ -210,30 +210,24 @@ std::uint32_t PackColor(const Color& color) {
            std::uint32_t{ToByte(color.b)};
 }
 
-void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
-                    RenderTarget& target) {
-    // Fan-triangulate the convex polygon; counter-clockwise polygons (kept when culling is off)
-    // are turned clockwise so that every edge function is >= 0 inside.
-    const bool clockwise = polygon.doubleArea > 0;
-    for (int k = 1; k + 1 < polygon.count; ++k) {
-        const ScreenVertex& a = polygon.vertices[0];
-        const ScreenVertex& b = polygon.vertices[k];
-        const ScreenVertex& c = polygon.vertices[k + 1];
-        if (clockwise) {
-            RasterizeTriangle(a, b, c, shading, state, target);
-        } else {
-            RasterizeTriangle(a, c, b, shading, state, target);
-        }
-    }
-}
-
 void RasterizeSolidTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
                             std::int64_t doubleArea, const Shading& shading, const RasterState& state,
                             RenderTarget& target) {
+    // Counter-clockwise triangles (kept when culling is off) are turned clockwise so that every
+    // edge function is >= 0 inside.
     if (doubleArea > 0) {
         RasterizeTriangle(v0, v1, v2, shading, state, target);
     } else {
         RasterizeTriangle(v0, v2, v1, shading, state, target);
+    }
+}
+
+void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
+                    RenderTarget& target) {
+    // Fan-triangulate the convex polygon; its triangles share its winding.
+    for (int k = 1; k + 1 < polygon.count; ++k) {
+        RasterizeSolidTriangle(polygon.vertices[0], polygon.vertices[k], polygon.vertices[k + 1], polygon.doubleArea,
+                               shading, state, target);
     }
 }
 
