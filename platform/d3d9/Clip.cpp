@@ -18,9 +18,6 @@ namespace standin::pipeline {
 
 namespace {
 
-// Half-width of the guard band in normalized device coordinates: 16 viewports in each direction.
-constexpr double kGuardBand = 16.0;
-
 enum class Plane { Near, Far, Left, Right, Bottom, Top };
 constexpr Plane kPlanes[] = {Plane::Near, Plane::Far, Plane::Left, Plane::Right, Plane::Bottom, Plane::Top};
 
@@ -94,14 +91,6 @@ ClipVertex Intersect(Plane plane, const ClipVertex& inside, double dInside, cons
     return v;
 }
 
-// Distance(v, plane) >= 0 for every plane, the same sums without the switch (and without a
-// branch for each).
-bool InsideAll(const ClipVertex& v) {
-    const double band = kGuardBand * v.w;
-    return (v.z >= 0) & (v.w - v.z >= 0) & (v.x + band >= 0) & (band - v.x >= 0) & (v.y + band >= 0) &
-           (band - v.y >= 0);
-}
-
 bool IsFinite(const ClipVertex& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
@@ -149,7 +138,7 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
     out->isOriginalVertex[0] = out->isOriginalVertex[1] = out->isOriginalVertex[2] = true;
     out->count = 3;
     // Common case first: everything inside, nothing to cut.
-    if (InsideAll(a) && InsideAll(b) && InsideAll(c)) {
+    if (InsideAllPlanes(a) && InsideAllPlanes(b) && InsideAllPlanes(c)) {
         return true;
     }
 
@@ -243,12 +232,6 @@ bool ClipPoint(const ClipVertex& a, ClippedPolygon* out) {
     out->isOriginalVertex[0] = true;
     out->edgeToNextIsOriginal[0] = false;
     return true;
-}
-
-bool InsideClipVolume(const ClipVertex& v) {
-    // Of the vertices InsideAll takes, only those with w = +infinity and the rest finite are not
-    // finite: any other infinity or NaN fails one of its comparisons.
-    return std::isfinite(v.w) && InsideAll(v);
 }
 
 }  // namespace standin::pipeline

@@ -556,8 +556,9 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                 for (std::uint32_t& v : triangle.v) {
                     v -= firstVertex;
                 }
-                if (mapped_[triangle.v[0]] != Mapped::kClip && mapped_[triangle.v[1]] != Mapped::kClip &&
-                    mapped_[triangle.v[2]] != Mapped::kClip) {
+                if (mapped_[triangle.v[0]] != pipeline::VertexPlace::kClip &&
+                    mapped_[triangle.v[1]] != pipeline::VertexPlace::kClip &&
+                    mapped_[triangle.v[2]] != pipeline::VertexPlace::kClip) {
                     DrawMappedTriangle(triangle, map, state, target);
                 } else {
                     DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
@@ -611,11 +612,7 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     mapped_.resize(triangles ? count : 0);  // each entry is set below
     if (triangles) {
         screenVertices_.resize(count);
-        for (std::uint32_t k = 0; k < count; ++k) {
-            mapped_[k] = !pipeline::InsideClipVolume(clipVertices_[k])                             ? Mapped::kClip
-                         : pipeline::MapVertexPosition(clipVertices_[k], map, &screenVertices_[k]) ? Mapped::kPositioned
-                                                                                                   : Mapped::kUnusable;
-        }
+        pipeline::MapVertexPositions(clipVertices_.data(), count, map, screenVertices_.data(), mapped_.data());
     }
 }
 
@@ -642,7 +639,7 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
     // Inside the clip volume, so clipping leaves it whole: the same steps as DrawTriangle, with
     // the vertices mapped beforehand.
     for (const std::uint32_t v : triangle.v) {
-        if (mapped_[v] == Mapped::kUnusable) {
+        if (mapped_[v] == pipeline::VertexPlace::kUnusable) {
             return;
         }
     }
@@ -654,9 +651,9 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
         return;
     }
     for (const std::uint32_t v : triangle.v) {
-        if (mapped_[v] == Mapped::kPositioned) {
+        if (mapped_[v] == pipeline::VertexPlace::kPositioned) {
             pipeline::MapVertexAttributes(clipVertices_[v], map, &screenVertices_[v]);
-            mapped_[v] = Mapped::kOnScreen;
+            mapped_[v] = pipeline::VertexPlace::kOnScreen;
         }
     }
     if (state.fillMode == D3DFILL_POINT || state.fillMode == D3DFILL_WIREFRAME) {

@@ -177,8 +177,7 @@ private:
     // once, for every triangle that uses it (most of a strip's vertices serve three), so that a
     // triangle with all three inside skips clipping: its position first, its attributes only when
     // a triangle that uses it survives culling. Kept like the above.
-    enum class Mapped : std::uint8_t { kClip, kPositioned, kOnScreen, kUnusable };
-    std::vector<Mapped> mapped_;
+    std::vector<pipeline::VertexPlace> mapped_;
     std::vector<pipeline::ScreenVertex> screenVertices_;
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
     mutable pipeline::ClippedPolygon clipped_;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -142,9 +143,22 @@ bool ClipTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
 // when inside).
 bool ClipSegment(const ClipVertex& a, const ClipVertex& b, ClippedPolygon* out);
 bool ClipPoint(const ClipVertex& a, ClippedPolygon* out);
+// Half-width of the guard band in normalized device coordinates: 16 viewports in each direction.
+inline constexpr double kGuardBand = 16.0;
+// Whether the vertex lies on the inner side of every clip plane (0 <= z <= w, |x|, |y| <=
+// kGuardBand * w): the plane distances without a branch for each. False for NaN.
+inline bool InsideAllPlanes(const ClipVertex& v) {
+    const double band = kGuardBand * v.w;
+    return (v.z >= 0) & (v.w - v.z >= 0) & (v.x + band >= 0) & (band - v.x >= 0) & (v.y + band >= 0) &
+           (band - v.y >= 0);
+}
 // Whether the vertex is finite and inside the clip volume: a triangle of three such vertices is
-// left as it is by ClipTriangle.
-bool InsideClipVolume(const ClipVertex& v);
+// left as it is by ClipTriangle. Of the vertices InsideAllPlanes takes, only those with
+// w = +infinity and the rest finite are not finite: any other infinity or NaN fails one of its
+// comparisons.
+inline bool InsideClipVolume(const ClipVertex& v) {
+    return std::isfinite(v.w) && InsideAllPlanes(v);
+}
 
 // >>setup (Setup.cpp)
 
@@ -193,6 +207,13 @@ void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, Screen
 // One vertex, as the above map it, in the same two steps: the position (false where
 // MapPositions would fail), then the rest.
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+// What the first step made of each vertex of a triangle primitive: kClip where it lies outside
+// the clip volume (its triangles are clipped), kUnusable where its position cannot be mapped,
+// kPositioned where it can; kOnScreen once its attributes are mapped as well.
+enum class VertexPlace : std::uint8_t { kClip, kPositioned, kOnScreen, kUnusable };
+// The first step for `count` vertices: InsideClipVolume, then MapVertexPosition for those inside.
+void MapVertexPositions(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
+                        VertexPlace* places);
 void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 // Twice the signed area of the polygon's snapped positions (or of a triangle's); > 0 when clockwise.
 std::int64_t DoubleArea(const ScreenPolygon& polygon);
