@@ -168,6 +168,11 @@ public:
     FloorStepper(std::int64_t n, std::int64_t d, std::int64_t delta)
         : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(delta, d)), dr_(delta - dq_ * d), d_(d) {}
     std::int64_t Value() const { return q_; }
+    // Its state, for steppers stepped side by side in vector lanes (RasterKernels.inc).
+    struct Parts {
+        std::int64_t q, r, dq, dr, d;
+    };
+    Parts Split() const { return {q_, r_, dq_, dr_, d_}; }
     void Step() {
         r_ += dr_;
         const bool carry = r_ >= d_;  // without a branch: the carry follows no pattern
