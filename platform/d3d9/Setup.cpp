@@ -144,21 +144,4 @@ bool IsCulled(const ScreenPolygon& polygon, DWORD cullMode) {
     return IsCulled(polygon.doubleArea, cullMode);
 }
 
-bool IsCulled(std::int64_t doubleArea, DWORD cullMode) {
-    // A polygon without area covers no pixel; it is dropped whatever the cull mode (also in
-    // wireframe, where Direct3D 9 leaves it to the driver: this one draws no edges for it).
-    if (doubleArea == 0) {
-        return true;
-    }
-    const bool clockwise = doubleArea > 0;
-    switch (cullMode) {
-        case D3DCULL_CW:
-            return clockwise;
-        case D3DCULL_CCW:
-            return !clockwise;
-        default:
-            return false;  // D3DCULL_NONE
-    }
-}
-
 }  // namespace standin::pipeline

@@ -156,49 +156,75 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     // The common state (LESSEQUAL with depth write, every channel) without branches on the test.
     const bool commonState = state.depthTest && target.depth != nullptr && state.depthFunc == D3DCMP_LESSEQUAL &&
                              state.depthWrite && state.colorWriteMask == 0xF;
+    // Depth between the ends' depths, both well inside 0..1 (the margin covers the rounding of
+    // the interpolation many times over), needs no clamp before it is quantized.
+    constexpr double kDepthMargin = 0x1p-20;
+    const bool unitDepth = a.z > kDepthMargin && a.z < 1 - kDepthMargin && b.z > kDepthMargin && b.z < 1 - kDepthMargin;
     const auto pitch = static_cast<std::size_t>(target.width);
-    for (long long u = first; u <= last; ++u) {
-        const double centreU = static_cast<double>(u);
-        const double crossing = line.v0 + slope * (centreU - line.u0);
-        // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
-        // owning its corner on the side of larger minor coordinate.
-        const double j = Ceil(crossing - 0.5);  // |crossing| is bounded by the guard band
-        if (!(centreU > innerFirst && centreU < innerLast)) {
-            const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
-            const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
-            const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
-            if (!startsBeforeExit || !endsAtOrPastExit) {
+    // The walk's range lies inside the scissor along the major axis; the minor axis is tested.
+    const long long minorFirst = xMajor ? scissor.top : scissor.left;
+    const long long minorLast = xMajor ? scissor.bottom : scissor.right;
+    // One walk for each combination of the choices that hold for the whole line, so that the
+    // loop carries no test of them.
+    const auto walk = [&]<bool kCommon, bool kFlat, bool kUnitDepth>() {
+        for (long long u = first; u <= last; ++u) {
+            const double centreU = static_cast<double>(u);
+            const double crossing = line.v0 + slope * (centreU - line.u0);
+            // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the
+            // diamond owning its corner on the side of larger minor coordinate.
+            const double j = Ceil(crossing - 0.5);  // |crossing| is bounded by the guard band
+            if (!(centreU > innerFirst && centreU < innerLast)) {
+                const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
+                const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
+                const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
+                if (!startsBeforeExit || !endsAtOrPastExit) {
+                    continue;
+                }
+            }
+            const auto minor = static_cast<long long>(j);
+            if (u == upwardStartOnCentre || minor < minorFirst || minor > minorLast) {
                 continue;
             }
+            const long long x = xMajor ? u : minor;
+            const long long y = xMajor ? minor : u;
+            // Attributes at the pixel centre's position along the line.
+            double f = (centreU - line.u0) / (line.u1 - line.u0);
+            f = std::min(1.0, std::max(0.0, f));
+            const double z = a.z + (b.z - a.z) * f;
+            std::uint32_t color = shading.flatColor;
+            if constexpr (!kFlat) {
+                if (planeColor) {
+                    color = lineColor.At(x, y);
+                } else if (!shading.flat) {
+                    color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
+                }
+            }
+            if constexpr (kCommon) {
+                const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
+                const std::uint16_t depth = kUnitDepth ? QuantizeUnitDepth(z) : QuantizeDepth(z);
+                const std::uint16_t stored = target.depth[index];
+                const bool passes = depth <= stored;  // a select, not a branch
+                target.depth[index] = passes ? depth : stored;
+                target.color[index] = passes ? color : target.color[index];
+            } else {
+                WriteFragment(target, state, x, y, z, color);
+            }
         }
-        if (u == upwardStartOnCentre) {
-            continue;
-        }
-        const long long x = xMajor ? u : static_cast<long long>(j);
-        const long long y = xMajor ? static_cast<long long>(j) : u;
-        if (!scissor.Contains(x, y)) {
-            continue;
-        }
-        // Attributes at the pixel centre's position along the line.
-        double f = (centreU - line.u0) / (line.u1 - line.u0);
-        f = std::min(1.0, std::max(0.0, f));
-        const double z = a.z + (b.z - a.z) * f;
-        std::uint32_t color = shading.flatColor;
-        if (planeColor) {
-            color = lineColor.At(x, y);
-        } else if (!shading.flat) {
-            color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
-        }
-        if (commonState) {
-            const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
-            const std::uint16_t depth = QuantizeDepth(z);
-            const std::uint16_t stored = target.depth[index];
-            const bool passes = depth <= stored;  // a select, not a branch
-            target.depth[index] = passes ? depth : stored;
-            target.color[index] = passes ? color : target.color[index];
+    };
+    if (commonState && shading.flat) {
+        if (unitDepth) {
+            walk.operator()<true, true, true>();
         } else {
-            WriteFragment(target, state, x, y, z, color);
+            walk.operator()<true, true, false>();
         }
+    } else if (commonState) {
+        if (unitDepth) {
+            walk.operator()<true, false, true>();
+        } else {
+            walk.operator()<true, false, false>();
+        }
+    } else {
+        walk.operator()<false, false, false>();
     }
 }
 
