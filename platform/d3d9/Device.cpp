@@ -612,7 +612,8 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     mapped_.resize(triangles ? count : 0);  // each entry is set below
     if (triangles) {
         screenVertices_.resize(count);
-        pipeline::MapVertexPositions(clipVertices_.data(), count, map, screenVertices_.data(), mapped_.data());
+        pipeline::ActiveRasterKernels().mapVertexPositions(clipVertices_.data(), count, map, screenVertices_.data(),
+                                                           mapped_.data());
     }
 }
 

@@ -291,6 +291,9 @@ struct RasterKernels {
     TriangleFunction gouraudDepth;
     void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
+    // MapVertexPositions (Pipeline.h).
+    void (*mapVertexPositions)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
+                               VertexPlace* places);
 };
 
 // The kernels in use: built for the widest vector unit the processor has, or the portable ones.

@@ -193,6 +193,10 @@ struct ScreenPolygon {
 };
 
 // What mapping to one viewport takes, worked out once per draw.
+// Screen coordinates beyond this many pixels cannot come out of the guard band for any
+// back buffer the device accepts; anything larger is treated as unusable.
+inline constexpr double kMaxScreenCoordinate = 1 << 20;
+
 struct ViewportMap {
     explicit ViewportMap(const D3DVIEWPORT9& viewport);
     double x, y, minZ, halfWidth, halfHeight, depthRange;
@@ -209,11 +213,10 @@ void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, Screen
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 // What the first step made of each vertex of a triangle primitive: kClip where it lies outside
 // the clip volume (its triangles are clipped), kUnusable where its position cannot be mapped,
-// kPositioned where it can; kOnScreen once its attributes are mapped as well.
+// kPositioned where it can; kOnScreen once its attributes are mapped as well. The kernels
+// (Fragment.h) take a run of vertices through InsideClipVolume and, for those inside,
+// MapVertexPosition.
 enum class VertexPlace : std::uint8_t { kClip, kPositioned, kOnScreen, kUnusable };
-// The first step for `count` vertices: InsideClipVolume, then MapVertexPosition for those inside.
-void MapVertexPositions(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
-                        VertexPlace* places);
 void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 // Twice the signed area of the polygon's snapped positions (or of a triangle's); > 0 when clockwise.
 std::int64_t DoubleArea(const ScreenPolygon& polygon);

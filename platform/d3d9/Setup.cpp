@@ -18,31 +18,12 @@ namespace standin::pipeline {
 
 namespace {
 
-// Screen coordinates beyond this many pixels cannot come out of the guard band for any
-// back buffer the device accepts; anything larger is treated as unusable.
-constexpr double kMaxScreenCoordinate = 1 << 20;
-
 // std::llround (to nearest, halves away from zero) for |v| < 2^62, without a library call: the
 // truncation and the remainder v - t are both exact.
 std::int64_t RoundHalfAway(double v) {
     const auto t = static_cast<std::int64_t>(v);
     const double remainder = v - static_cast<double>(t);
     return t + (remainder >= 0.5 ? 1 : 0) - (remainder <= -0.5 ? 1 : 0);
-}
-
-// The snapped position and the depth of one vertex; false if they are not usable.
-[[gnu::always_inline]] inline bool MapPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
-    const double sx = map.x + (1 + v.x / v.w) * map.halfWidth;
-    const double sy = map.y + (1 - v.y / v.w) * map.halfHeight;
-    const double sz = map.minZ + (v.z / v.w) * map.depthRange;
-    // One test, not a branch for each; also false for NaN, e.g. from w == 0.
-    if (!((std::fabs(sx) < kMaxScreenCoordinate) & (std::fabs(sy) < kMaxScreenCoordinate) & std::isfinite(sz))) {
-        return false;
-    }
-    s->x = RoundHalfAway(sx * static_cast<double>(kSubPixelOne));
-    s->y = RoundHalfAway(sy * static_cast<double>(kSubPixelOne));
-    s->z = sz;
-    return true;
 }
 
 }  // namespace
@@ -63,17 +44,19 @@ ViewportMap::ViewportMap(const D3DVIEWPORT9& viewport)
       depthScale((viewport.MaxZ - viewport.MinZ) / 2),
       depthCentre((viewport.MaxZ + viewport.MinZ) / 2) {}
 
+// The snapped position and the depth of one vertex; false if they are not usable.
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* s) {
-    return MapPosition(v, map, s);
-}
-
-void MapVertexPositions(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
-                        VertexPlace* places) {
-    for (std::size_t k = 0; k < count; ++k) {
-        places[k] = !InsideClipVolume(vertices[k])           ? VertexPlace::kClip
-                    : MapPosition(vertices[k], map, &out[k]) ? VertexPlace::kPositioned
-                                                             : VertexPlace::kUnusable;
+    const double sx = map.x + (1 + v.x / v.w) * map.halfWidth;
+    const double sy = map.y + (1 - v.y / v.w) * map.halfHeight;
+    const double sz = map.minZ + (v.z / v.w) * map.depthRange;
+    // One test, not a branch for each; also false for NaN, e.g. from w == 0.
+    if (!((std::fabs(sx) < kMaxScreenCoordinate) & (std::fabs(sy) < kMaxScreenCoordinate) & std::isfinite(sz))) {
+        return false;
     }
+    s->x = RoundHalfAway(sx * static_cast<double>(kSubPixelOne));
+    s->y = RoundHalfAway(sy * static_cast<double>(kSubPixelOne));
+    s->z = sz;
+    return true;
 }
 
 // Built twice on x86-64, for processors with fused multiply-adds and without: the same results

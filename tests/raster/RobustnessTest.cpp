@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/d3d9/Fragment.h"
 #include "platform/d3d9/Standin.h"
 #include "tests/raster/RasterSupport.h"
 
@@ -155,6 +156,59 @@ TEST(RasterNonFinite, HugeTriangleCoversTheWholeViewport) {
                     {{-size, -size, 0.5f, 0xFFFFFF}, {-size, size, 0.5f, 0xFFFFFF}, {size, -size / 2, 0.5f, 0xFFFFFF}});
         device.EndFrame();
         EXPECT_EQ(CountColor(device.Read(), kWhite), kSize * kSize) << size;
+    }
+}
+
+// Each kernel set's mapping of a run of vertices, four at a time, gives what the vertex-by-vertex
+// steps give, for every mix of hostile and borderline coordinates: non-finite ones, w of zero or
+// either sign, the guard band's and the screen range's edges, and positions whose snapping falls
+// on a half of 1/256 pixel. Runs of every length up to eight cover the partial last group.
+TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
+    using standin::pipeline::ClipVertex;
+    using standin::pipeline::ScreenVertex;
+    using standin::pipeline::VertexPlace;
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0, -0.0, 1, -1, 0.5, 16, -16, 16.000001, 1e-300, -1e-300, 1e300, nan, inf, -inf,
+                             // with a viewport 128 wide these put x * 256 on a half, above and below 0
+                             201.0 / 32768 - 1, -1 - 201.0 / 32768};
+    D3DVIEWPORT9 viewport{0, 0, 128, 128, 0, 1};
+    const standin::pipeline::ViewportMap map(viewport);
+    std::vector<ClipVertex> vertices;
+    for (double x : values) {
+        for (double w : {1.0, 0.5, 0.0, -1.0, 1e-300, inf, nan}) {
+            for (double yz : {0.25, 0.0, -0.5, 1.5, nan}) {
+                vertices.push_back({x * (std::isfinite(w) ? w : 1), -x, yz, w, {}});
+                vertices.push_back({yz, x, x, w, {}});
+            }
+        }
+    }
+    std::vector<const standin::pipeline::RasterKernels*> sets = {&standin::pipeline::PortableRasterKernels()};
+    if (standin::pipeline::WideRasterKernels() != nullptr) {
+        sets.push_back(standin::pipeline::WideRasterKernels());
+    }
+    for (const auto* kernels : sets) {
+        for (std::size_t length = 1; length <= 8; ++length) {
+            for (std::size_t first = 0; first + length <= vertices.size(); first += length) {
+                std::vector<ScreenVertex> out(length);
+                std::vector<VertexPlace> places(length, VertexPlace::kOnScreen);
+                kernels->mapVertexPositions(&vertices[first], length, map, out.data(), places.data());
+                for (std::size_t k = 0; k < length; ++k) {
+                    const ClipVertex& v = vertices[first + k];
+                    ScreenVertex expected;
+                    const VertexPlace place = !standin::pipeline::InsideClipVolume(v) ? VertexPlace::kClip
+                                              : standin::pipeline::MapVertexPosition(v, map, &expected)
+                                                  ? VertexPlace::kPositioned
+                                                  : VertexPlace::kUnusable;
+                    ASSERT_EQ(places[k], place)
+                        << "vertex " << first + k << " (" << v.x << ", " << v.y << ", " << v.z << ", " << v.w << ")";
+                    if (place == VertexPlace::kPositioned) {
+                        ASSERT_EQ(out[k].x, expected.x) << "vertex " << first + k;
+                        ASSERT_EQ(out[k].y, expected.y) << "vertex " << first + k;
+                        ASSERT_EQ(std::memcmp(&out[k].z, &expected.z, sizeof expected.z), 0) << "vertex " << first + k;
+                    }
+                }
+            }
+        }
     }
 }
 
