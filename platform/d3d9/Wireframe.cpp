@@ -182,7 +182,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
                 }
             }
             const auto minor = static_cast<long long>(j);
-            if (u == upwardStartOnCentre || minor < minorFirst || minor > minorLast) {
+            if ((u == upwardStartOnCentre) | (minor < minorFirst) | (minor > minorLast)) {
                 continue;
             }
             const long long x = xMajor ? u : minor;
