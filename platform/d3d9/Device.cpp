@@ -638,23 +638,26 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
 void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
                                 const pipeline::RasterState& state, pipeline::RenderTarget& target) {
     // Inside the clip volume, so clipping leaves it whole: the same steps as DrawTriangle, with
-    // the vertices mapped beforehand.
-    for (const std::uint32_t v : triangle.v) {
-        if (mapped_[v] == pipeline::VertexPlace::kUnusable) {
-            return;
-        }
+    // the vertices mapped beforehand. (The scratch is read through plain pointers, which the
+    // writes below cannot make the compiler reload.)
+    using Place = pipeline::VertexPlace;
+    Place* const places = mapped_.data();
+    pipeline::ScreenVertex* const screenVertices = screenVertices_.data();
+    const std::uint32_t i0 = triangle.v[0], i1 = triangle.v[1], i2 = triangle.v[2];
+    if ((places[i0] == Place::kUnusable) | (places[i1] == Place::kUnusable) | (places[i2] == Place::kUnusable)) {
+        return;
     }
-    const pipeline::ScreenVertex& v0 = screenVertices_[triangle.v[0]];
-    const pipeline::ScreenVertex& v1 = screenVertices_[triangle.v[1]];
-    const pipeline::ScreenVertex& v2 = screenVertices_[triangle.v[2]];
+    const pipeline::ScreenVertex& v0 = screenVertices[i0];
+    const pipeline::ScreenVertex& v1 = screenVertices[i1];
+    const pipeline::ScreenVertex& v2 = screenVertices[i2];
     const std::int64_t doubleArea = pipeline::DoubleArea(v0, v1, v2);
     if (pipeline::IsCulled(doubleArea, state.cullMode)) {
         return;
     }
     for (const std::uint32_t v : triangle.v) {
-        if (mapped_[v] == pipeline::VertexPlace::kPositioned) {
-            pipeline::MapVertexAttributes(clipVertices_[v], map, &screenVertices_[v]);
-            mapped_[v] = pipeline::VertexPlace::kOnScreen;
+        if (places[v] == Place::kPositioned) {
+            pipeline::MapVertexAttributes(clipVertices_[v], map, &screenVertices[v]);
+            places[v] = Place::kOnScreen;
         }
     }
     if (state.fillMode == D3DFILL_POINT || state.fillMode == D3DFILL_WIREFRAME) {
