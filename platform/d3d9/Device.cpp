@@ -672,7 +672,9 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
         Fill(clipVertices_[triangle.v[0]], state, target);
         return;
     }
-    MarkDrawn(v0, v1, v2);
+    MarkDrawn(v0);
+    MarkDrawn(v1);
+    MarkDrawn(v2);
     pipeline::RasterizeSolidTriangle(v0, v1, v2, doubleArea, ShadingOf(clipVertices_[triangle.v[0]], state), state,
                                      target);
 }

@@ -220,21 +220,12 @@ private:
     // `count` pixels from `start` (an index into both buffers) of the buffers that `flags` name.
     void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
-    void MarkDrawn(const pipeline::ScreenVertex& vertex) const {
+    void MarkDrawn(const pipeline::ScreenVertex& vertex) const {  // inline: three per triangle
         VertexBox& box = drawnVertices_;
         box.minX = std::min(box.minX, vertex.x);
         box.maxX = std::max(box.maxX, vertex.x);
         box.minY = std::min(box.minY, vertex.y);
         box.maxY = std::max(box.maxY, vertex.y);
-    }
-    // A triangle's three, inline: their box first, then one update of the draw's.
-    void MarkDrawn(const pipeline::ScreenVertex& a, const pipeline::ScreenVertex& b,
-                   const pipeline::ScreenVertex& c) const {
-        VertexBox& box = drawnVertices_;
-        box.minX = std::min(box.minX, std::min(a.x, std::min(b.x, c.x)));
-        box.maxX = std::max(box.maxX, std::max(a.x, std::max(b.x, c.x)));
-        box.minY = std::min(box.minY, std::min(a.y, std::min(b.y, c.y)));
-        box.maxY = std::max(box.maxY, std::max(a.y, std::max(b.y, c.y)));
     }
     void MarkDrawnRows();
     void FoldDrawn();

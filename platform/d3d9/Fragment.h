@@ -291,7 +291,8 @@ struct RasterKernels {
     TriangleFunction gouraudDepth;
     void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
-    // MapVertexPositions (Pipeline.h).
+    // The first mapping step of a run of vertices of a triangle primitive: InsideClipVolume,
+    // then MapVertexPosition for those inside, with the place of each (Pipeline.h).
     void (*mapVertexPositions)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
                                VertexPlace* places);
 };

@@ -192,11 +192,11 @@ struct ScreenPolygon {
     std::int64_t doubleArea = 0;
 };
 
-// What mapping to one viewport takes, worked out once per draw.
 // Screen coordinates beyond this many pixels cannot come out of the guard band for any
 // back buffer the device accepts; anything larger is treated as unusable.
 inline constexpr double kMaxScreenCoordinate = 1 << 20;
 
+// What mapping to one viewport takes, worked out once per draw.
 struct ViewportMap {
     explicit ViewportMap(const D3DVIEWPORT9& viewport);
     double x, y, minZ, halfWidth, halfHeight, depthRange;
