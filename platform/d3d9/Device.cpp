@@ -559,7 +559,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                 if (mapped_[triangle.v[0]] != pipeline::VertexPlace::kClip &&
                     mapped_[triangle.v[1]] != pipeline::VertexPlace::kClip &&
                     mapped_[triangle.v[2]] != pipeline::VertexPlace::kClip) {
-                    DrawMappedTriangle(triangle, map, state, target);
+                    DrawMappedTriangle(triangle, state, target);
                 } else {
                     DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
                                  clipVertices_[triangle.v[2]], map, state, target);
@@ -612,8 +612,8 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     mapped_.resize(triangles ? count : 0);  // each entry is set below
     if (triangles) {
         screenVertices_.resize(count);
-        pipeline::ActiveRasterKernels().mapVertexPositions(clipVertices_.data(), count, map, screenVertices_.data(),
-                                                           mapped_.data());
+        pipeline::ActiveRasterKernels().mapVertices(clipVertices_.data(), count, map, screenVertices_.data(),
+                                                    mapped_.data());
     }
 }
 
@@ -635,8 +635,8 @@ void Device::DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVe
     Fill(v0, state, target);
 }
 
-void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
-                                const pipeline::RasterState& state, pipeline::RenderTarget& target) {
+void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
+                                pipeline::RenderTarget& target) {
     // Inside the clip volume, so clipping leaves it whole: the same steps as DrawTriangle, with
     // the vertices mapped beforehand. (The scratch is read through plain pointers, which the
     // writes below cannot make the compiler reload.)
@@ -653,12 +653,6 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
     const std::int64_t doubleArea = pipeline::DoubleArea(v0, v1, v2);
     if (pipeline::IsCulled(doubleArea, state.cullMode)) {
         return;
-    }
-    for (const std::uint32_t v : triangle.v) {
-        if (places[v] == Place::kPositioned) {
-            pipeline::MapVertexAttributes(clipVertices_[v], map, &screenVertices[v]);
-            places[v] = Place::kOnScreen;
-        }
     }
     if (state.fillMode == D3DFILL_POINT || state.fillMode == D3DFILL_WIREFRAME) {
         pipeline::ScreenPolygon& screen = screen_;

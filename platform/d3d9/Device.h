@@ -147,8 +147,8 @@ private:
     void DrawTriangle(const pipeline::ClipVertex& v0, const pipeline::ClipVertex& v1, const pipeline::ClipVertex& v2,
                       const pipeline::ViewportMap& map, const pipeline::RasterState& state,
                       pipeline::RenderTarget& target) const;
-    void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::ViewportMap& map,
-                            const pipeline::RasterState& state, pipeline::RenderTarget& target);
+    void DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const pipeline::RasterState& state,
+                            pipeline::RenderTarget& target);
     static pipeline::Shading ShadingOf(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state);
     void Fill(const pipeline::ClipVertex& provoking, const pipeline::RasterState& state,
               pipeline::RenderTarget& target) const;
@@ -175,8 +175,7 @@ private:
     std::vector<pipeline::ClipVertex> clipVertices_;  // scratch of DrawPrimitive, kept to reuse its memory
     // Each vertex of a triangle primitive that lies inside the clip volume mapped to the screen
     // once, for every triangle that uses it (most of a strip's vertices serve three), so that a
-    // triangle with all three inside skips clipping: its position first, its attributes only when
-    // a triangle that uses it survives culling. Kept like the above.
+    // triangle with all three inside skips clipping. Kept like the above.
     std::vector<pipeline::VertexPlace> mapped_;
     std::vector<pipeline::ScreenVertex> screenVertices_;
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.

@@ -291,10 +291,11 @@ struct RasterKernels {
     TriangleFunction gouraudDepth;
     void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
-    // The first mapping step of a run of vertices of a triangle primitive: InsideClipVolume,
-    // then MapVertexPosition for those inside, with the place of each (Pipeline.h).
-    void (*mapVertexPositions)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
-                               VertexPlace* places);
+    // The mapping of a run of vertices of a triangle primitive: InsideClipVolume, then
+    // MapVertexPosition and MapVertexAttributes for those inside, with the place of each
+    // (Pipeline.h).
+    void (*mapVertices)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
+                        VertexPlace* places);
 };
 
 // The kernels in use: built for the widest vector unit the processor has, or the portable ones.

@@ -211,13 +211,12 @@ void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, Screen
 // One vertex, as the above map it, in the same two steps: the position (false where
 // MapPositions would fail), then the rest.
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
-// What the first step made of each vertex of a triangle primitive: kClip where it lies outside
-// the clip volume (its triangles are clipped), kUnusable where its position cannot be mapped,
-// kPositioned where it can; kOnScreen once its attributes are mapped as well. The kernels
-// (Fragment.h) take a run of vertices through InsideClipVolume and, for those inside,
-// MapVertexPosition.
-enum class VertexPlace : std::uint8_t { kClip, kPositioned, kOnScreen, kUnusable };
 void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+// What became of each vertex of a triangle primitive: kClip where it lies outside the clip
+// volume (its triangles are clipped), kUnusable where its position cannot be mapped, kOnScreen
+// where it is mapped. The kernels (Fragment.h) take a run of vertices through InsideClipVolume
+// and, for those inside, MapVertexPosition and MapVertexAttributes.
+enum class VertexPlace : std::uint8_t { kClip, kOnScreen, kUnusable };
 // Twice the signed area of the polygon's snapped positions (or of a triangle's); > 0 when clockwise.
 std::int64_t DoubleArea(const ScreenPolygon& polygon);
 inline std::int64_t DoubleArea(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2) {

@@ -3,6 +3,7 @@
 // on a processor without it. Which set runs is chosen once, by what the processor offers.
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/d3d9/Fragment.h"

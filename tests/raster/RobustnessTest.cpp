@@ -3,6 +3,7 @@
 // linux-debug preset (AddressSanitizer, UBSan) these also prove the absence of stray accesses.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -177,8 +178,9 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
     for (double x : values) {
         for (double w : {1.0, 0.5, 0.0, -1.0, 1e-300, inf, nan}) {
             for (double yz : {0.25, 0.0, -0.5, 1.5, nan}) {
-                vertices.push_back({x * (std::isfinite(w) ? w : 1), -x, yz, w, {}});
-                vertices.push_back({yz, x, x, w, {}});
+                const double shade = static_cast<double>(vertices.size() % 13) / 13;
+                vertices.push_back({x * (std::isfinite(w) ? w : 1), -x, yz, w, {shade, 1 - shade, 1.0 / 3, 1}});
+                vertices.push_back({yz, x, x, w, {1, shade, 0, shade}});
             }
         }
     }
@@ -191,20 +193,24 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
             for (std::size_t first = 0; first + length <= vertices.size(); first += length) {
                 std::vector<ScreenVertex> out(length);
                 std::vector<VertexPlace> places(length, VertexPlace::kOnScreen);
-                kernels->mapVertexPositions(&vertices[first], length, map, out.data(), places.data());
+                kernels->mapVertices(&vertices[first], length, map, out.data(), places.data());
                 for (std::size_t k = 0; k < length; ++k) {
                     const ClipVertex& v = vertices[first + k];
                     ScreenVertex expected;
                     const VertexPlace place = !standin::pipeline::InsideClipVolume(v) ? VertexPlace::kClip
                                               : standin::pipeline::MapVertexPosition(v, map, &expected)
-                                                  ? VertexPlace::kPositioned
+                                                  ? VertexPlace::kOnScreen
                                                   : VertexPlace::kUnusable;
                     ASSERT_EQ(places[k], place)
                         << "vertex " << first + k << " (" << v.x << ", " << v.y << ", " << v.z << ", " << v.w << ")";
-                    if (place == VertexPlace::kPositioned) {
+                    if (place == VertexPlace::kOnScreen) {
+                        standin::pipeline::MapVertexAttributes(v, map, &expected);
                         ASSERT_EQ(out[k].x, expected.x) << "vertex " << first + k;
                         ASSERT_EQ(out[k].y, expected.y) << "vertex " << first + k;
-                        ASSERT_EQ(std::memcmp(&out[k].z, &expected.z, sizeof expected.z), 0) << "vertex " << first + k;
+                        // Depth and every attribute, bit for bit (the fields from z on have no padding).
+                        constexpr std::size_t kFrom = offsetof(ScreenVertex, z);
+                        constexpr std::size_t kTo = offsetof(ScreenVertex, rgb) + sizeof(ScreenVertex::rgb);
+                        ASSERT_EQ(std::memcmp(&out[k].z, &expected.z, kTo - kFrom), 0) << "vertex " << first + k;
                     }
                 }
             }
