@@ -495,6 +495,7 @@ pipeline::RenderTarget Device::Target() {
     target.width = Width();
     target.height = Height();
     target.viewport = viewport_;
+    target.kernels = &pipeline::ActiveRasterKernels();
     return target;
 }
 
@@ -600,7 +601,7 @@ void Device::DrawPoint(const pipeline::ClipVertex& v, const pipeline::ViewportMa
     }
     MarkDrawn(screen);
     pipeline::Shading shading;
-    shading.flatColor = pipeline::PackColor(v.color);
+    shading.flatColor = v.packedColor;
     pipeline::RasterizePoints(screen, shading, state, target);
 }
 
@@ -680,7 +681,7 @@ pipeline::Shading Device::ShadingOf(const pipeline::ClipVertex& provoking, const
     pipeline::Shading shading;
     shading.flat = state.shadeMode == D3DSHADE_FLAT;
     if (shading.flat) {
-        shading.flatColor = pipeline::PackColor(provoking.color);
+        shading.flatColor = provoking.packedColor;
     }
     return shading;
 }

@@ -45,6 +45,9 @@ struct ClipVertex {
     double z = 0;
     double w = 0;
     Color color;
+    // The colour as X8R8G8B8 (PackColor's), for flat shading, which takes it from a primitive's
+    // first vertex as fetched: set by the transform, not by clipping.
+    std::uint32_t packedColor = 0;
 };
 
 // Render states that the stages read, decoded once per draw.
@@ -59,6 +62,7 @@ struct RasterState {
 };
 
 class RasterQueue;
+struct RasterKernels;
 
 // Where fragments go: the X8R8G8B8 colour buffer, the optional D16 depth buffer (same size,
 // rows without padding) and the viewport that maps clip space onto them.
@@ -71,6 +75,8 @@ struct RenderTarget {
     // Where the raster kernels' triangles are queued to be filled on two threads (RasterQueue.h);
     // null: filled at once. Whatever writes the buffers otherwise flushes it first.
     RasterQueue* queue = nullptr;
+    // The raster kernels in use (Fragment.h); null: ActiveRasterKernels().
+    const RasterKernels* kernels = nullptr;
 };
 
 // >>assembly (Assembly.cpp)

@@ -94,16 +94,13 @@ private:
     float dx01_ = 0, dy01_ = 0, dx20_ = 0, dy20_ = 0, x0_ = 0, y0_ = 0;
 };
 
-// Rasterizes one clockwise triangle (positive area) into the viewport.
-void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const Shading& shading,
-                       const RasterState& state, RenderTarget& target) {
+// Rasterizes one clockwise triangle into the viewport; `area` is its doubled area,
+// DoubleArea(a, b, c), which must be positive.
+void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, std::int64_t area,
+                       const Shading& shading, const RasterState& state, RenderTarget& target) {
     const Edge bc(b, c);  // weight of a
     const Edge ca(c, a);  // weight of b
     const Edge ab(a, b);  // weight of c
-    const std::int64_t area = ab.At(c.x, c.y);
-    if (area <= 0) {
-        return;  // a sliver turned over or flattened by snapping
-    }
 
     // Pixel centres inside the bounding box, scissored to the viewport and the target (a floor
     // or ceiling division by 256 is an arithmetic shift).
@@ -142,7 +139,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     // triangles too thin for single-precision planes) to the per-fragment path.
     if (setup.Valid() && state.colorWriteMask == 0xF &&
         (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
-        const RasterKernels& kernels = ActiveRasterKernels();
+        const RasterKernels& kernels = target.kernels != nullptr ? *target.kernels : ActiveRasterKernels();
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
         if (target.queue != nullptr) {
@@ -216,18 +213,25 @@ void RasterizeSolidTriangle(const ScreenVertex& v0, const ScreenVertex& v1, cons
     // Counter-clockwise triangles (kept when culling is off) are turned clockwise so that every
     // edge function is >= 0 inside.
     if (doubleArea > 0) {
-        RasterizeTriangle(v0, v1, v2, shading, state, target);
-    } else {
-        RasterizeTriangle(v0, v2, v1, shading, state, target);
+        RasterizeTriangle(v0, v1, v2, doubleArea, shading, state, target);
+    } else if (doubleArea < 0) {
+        RasterizeTriangle(v0, v2, v1, -doubleArea, shading, state, target);
     }
 }
 
 void RasterizeSolid(const ScreenPolygon& polygon, const Shading& shading, const RasterState& state,
                     RenderTarget& target) {
-    // Fan-triangulate the convex polygon; its triangles share its winding.
+    // Fan-triangulate the convex polygon; its triangles share its winding, but snapping may
+    // flatten or turn over a sliver of it, which is left out.
+    const std::int64_t winding = polygon.doubleArea > 0 ? 1 : -1;
     for (int k = 1; k + 1 < polygon.count; ++k) {
-        RasterizeSolidTriangle(polygon.vertices[0], polygon.vertices[k], polygon.vertices[k + 1], polygon.doubleArea,
-                               shading, state, target);
+        const ScreenVertex& v0 = polygon.vertices[0];
+        const ScreenVertex& v1 = polygon.vertices[k];
+        const ScreenVertex& v2 = polygon.vertices[k + 1];
+        const std::int64_t area = DoubleArea(v0, v1, v2);
+        if (area * winding > 0) {
+            RasterizeSolidTriangle(v0, v1, v2, area, shading, state, target);
+        }
     }
 }
 

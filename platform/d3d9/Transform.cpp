@@ -118,11 +118,15 @@ void TransformVertices(const std::uint8_t* data, std::uint32_t count, const Vert
         v.z = clip[2];
         v.w = clip[3];
         v.color = DecodeColor(diffuse);
+        // Each channel byte / 255 packs back to the byte: (b / 255) * 255 + 0.5 lies within a
+        // rounding of b + 0.5.
+        v.packedColor = 0xFF000000u | diffuse;
         if (lighting) {
             // D3DRS_LIGHTING TRUE (the default): no light is enabled, the ambient state and the
             // default material are zero, so red, green and blue come out 0. Alpha follows the
             // vertex (D3DRS_DIFFUSEMATERIALSOURCE = D3DMCS_COLOR1).
             v.color.r = v.color.g = v.color.b = 0;
+            v.packedColor = 0xFF000000u;
         }
     }
 }
