@@ -248,7 +248,7 @@ void Device::MarkDrawnRows() {
                         clamp((drawnVertices_.minY >> pipeline::kSubPixelBits) - 1, Height()),
                         clamp((drawnVertices_.maxX >> pipeline::kSubPixelBits) + 2, Width()),
                         clamp((drawnVertices_.maxY >> pipeline::kSubPixelBits) + 2, Height())});
-    drawnVertices_ = VertexBox{};
+    drawnVertices_ = pipeline::VertexBox{};
 }
 
 void Device::FoldDrawn() {
@@ -613,8 +613,9 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     mapped_.resize(triangles ? count : 0);  // each entry is set below
     if (triangles) {
         screenVertices_.resize(count);
+        // Every vertex mapped counts as drawn, those of triangles culled later too.
         pipeline::ActiveRasterKernels().mapVertices(clipVertices_.data(), count, map, screenVertices_.data(),
-                                                    mapped_.data());
+                                                    mapped_.data(), &drawnVertices_);
     }
 }
 
@@ -667,9 +668,6 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
         Fill(clipVertices_[triangle.v[0]], state, target);
         return;
     }
-    MarkDrawn(v0);
-    MarkDrawn(v1);
-    MarkDrawn(v2);
     pipeline::RasterizeSolidTriangle(v0, v1, v2, doubleArea, ShadingOf(clipVertices_[triangle.v[0]], state), state,
                                      target);
 }

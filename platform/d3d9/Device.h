@@ -220,7 +220,7 @@ private:
     void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
     void MarkDrawn(const pipeline::ScreenVertex& vertex) const {  // inline: three per triangle
-        VertexBox& box = drawnVertices_;
+        pipeline::VertexBox& box = drawnVertices_;
         box.minX = std::min(box.minX, vertex.x);
         box.maxX = std::max(box.maxX, vertex.x);
         box.minY = std::min(box.minY, vertex.y);
@@ -230,13 +230,11 @@ private:
     void FoldDrawn();
     KnownContents colorKnown_;
     KnownContents depthKnown_;
-    // The box of the vertices of the primitives of the current draw, in 1/256 pixel; then, in
+    // The box of the vertices of the current draw (those mapped for triangles, those of the other
+    // primitives filled), in 1/256 pixel; then, in
     // drawn_, the pixels the draws since the last FoldDrawn may have written: the pixels of each
     // draw's box.
-    struct VertexBox {
-        std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
-    };
-    mutable VertexBox drawnVertices_;
+    mutable pipeline::VertexBox drawnVertices_;
     DirtyRows drawn_;
     // What the colour buffer may have changed since the last Present; unknown before the first.
     DirtyRows changedSincePresent_;

@@ -293,9 +293,9 @@ struct RasterKernels {
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
     // The mapping of a run of vertices of a triangle primitive: InsideClipVolume, then
     // MapVertexPosition and MapVertexAttributes for those inside, with the place of each
-    // (Pipeline.h).
+    // (Pipeline.h); the positions of those mapped are added to `box`.
     void (*mapVertices)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
-                        VertexPlace* places);
+                        VertexPlace* places, VertexBox* box);
 };
 
 // The kernels in use: built for the widest vector unit the processor has, or the portable ones.

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -218,6 +219,10 @@ void MapAttributes(const ClippedPolygon& polygon, const ViewportMap& map, Screen
 // MapPositions would fail), then the rest.
 bool MapVertexPosition(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
 void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVertex* out);
+// The box of snapped vertex positions, in 1/256 pixel; empty when minX > maxX.
+struct VertexBox {
+    std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+};
 // What became of each vertex of a triangle primitive: kClip where it lies outside the clip
 // volume (its triangles are clipped), kUnusable where its position cannot be mapped, kOnScreen
 // where it is mapped. The kernels (Fragment.h) take a run of vertices through InsideClipVolume

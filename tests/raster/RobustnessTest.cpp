@@ -193,7 +193,9 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
             for (std::size_t first = 0; first + length <= vertices.size(); first += length) {
                 std::vector<ScreenVertex> out(length);
                 std::vector<VertexPlace> places(length, VertexPlace::kOnScreen);
-                kernels->mapVertices(&vertices[first], length, map, out.data(), places.data());
+                standin::pipeline::VertexBox box;
+                kernels->mapVertices(&vertices[first], length, map, out.data(), places.data(), &box);
+                standin::pipeline::VertexBox expectedBox;
                 for (std::size_t k = 0; k < length; ++k) {
                     const ClipVertex& v = vertices[first + k];
                     ScreenVertex expected;
@@ -211,8 +213,17 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
                         constexpr std::size_t kFrom = offsetof(ScreenVertex, z);
                         constexpr std::size_t kTo = offsetof(ScreenVertex, rgb) + sizeof(ScreenVertex::rgb);
                         ASSERT_EQ(std::memcmp(&out[k].z, &expected.z, kTo - kFrom), 0) << "vertex " << first + k;
+                        expectedBox.minX = std::min(expectedBox.minX, expected.x);
+                        expectedBox.maxX = std::max(expectedBox.maxX, expected.x);
+                        expectedBox.minY = std::min(expectedBox.minY, expected.y);
+                        expectedBox.maxY = std::max(expectedBox.maxY, expected.y);
                     }
                 }
+                // The box of the mapped positions, and of no other lane's.
+                ASSERT_EQ(box.minX, expectedBox.minX) << "run from " << first;
+                ASSERT_EQ(box.maxX, expectedBox.maxX) << "run from " << first;
+                ASSERT_EQ(box.minY, expectedBox.minY) << "run from " << first;
+                ASSERT_EQ(box.maxY, expectedBox.maxY) << "run from " << first;
             }
         }
     }
