@@ -494,7 +494,7 @@ pipeline::RenderTarget Device::Target() {
     target.depth = depth_.empty() ? nullptr : depth_.data();
     target.width = Width();
     target.height = Height();
-    target.viewport = viewport_;
+    target.ScissorTo(viewport_);
     target.kernels = &pipeline::ActiveRasterKernels();
     return target;
 }

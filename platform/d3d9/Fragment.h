@@ -32,20 +32,16 @@ inline std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
     return -FloorDiv(-a, b);
 }
 
-// The pixels a primitive may write, inclusive: the viewport cut to the render target.
+// The pixels a primitive may write, inclusive: the viewport cut to the render target
+// (RenderTarget's).
 struct Scissor {
     std::int64_t left = 0;
     std::int64_t top = 0;
     std::int64_t right = -1;
     std::int64_t bottom = -1;
 
-    explicit Scissor(const RenderTarget& target) {
-        const D3DVIEWPORT9& vp = target.viewport;
-        left = std::max<std::int64_t>(vp.X, 0);
-        top = std::max<std::int64_t>(vp.Y, 0);
-        right = std::min<std::int64_t>(std::int64_t{vp.X} + vp.Width, target.width) - 1;
-        bottom = std::min<std::int64_t>(std::int64_t{vp.Y} + vp.Height, target.height) - 1;
-    }
+    explicit Scissor(const RenderTarget& target)
+        : left(target.left), top(target.top), right(target.right), bottom(target.bottom) {}
     bool Contains(std::int64_t x, std::int64_t y) const { return x >= left && x <= right && y >= top && y <= bottom; }
 };
 

@@ -19,6 +19,7 @@
 // attribute setup (Setup.cpp, Raster.cpp) and its line ties (Wireframe.cpp).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -66,13 +67,22 @@ class RasterQueue;
 struct RasterKernels;
 
 // Where fragments go: the X8R8G8B8 colour buffer, the optional D16 depth buffer (same size,
-// rows without padding) and the viewport that maps clip space onto them.
+// rows without padding) and the pixels of them a drawing may write.
 struct RenderTarget {
     std::uint32_t* color = nullptr;
     std::uint16_t* depth = nullptr;  // null: the device has no depth buffer
     int width = 0;
     int height = 0;
-    D3DVIEWPORT9 viewport{};
+    // The pixels a drawing may write, inclusive (Scissor, Fragment.h): the viewport cut to the
+    // buffers, set by ScissorTo (a viewport starting past the buffers leaves none).
+    std::int32_t left = 0, top = 0, right = -1, bottom = -1;
+    void ScissorTo(const D3DVIEWPORT9& viewport) {
+        left = static_cast<std::int32_t>(std::min<std::int64_t>(viewport.X, width));
+        top = static_cast<std::int32_t>(std::min<std::int64_t>(viewport.Y, height));
+        right = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{viewport.X} + viewport.Width, width) - 1);
+        bottom =
+            static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{viewport.Y} + viewport.Height, height) - 1);
+    }
     // Where the raster kernels' triangles are queued to be filled on two threads (RasterQueue.h);
     // null: filled at once. Whatever writes the buffers otherwise flushes it first.
     RasterQueue* queue = nullptr;

@@ -98,10 +98,6 @@ private:
 // DoubleArea(a, b, c), which must be positive.
 void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, std::int64_t area,
                        const Shading& shading, const RasterState& state, RenderTarget& target) {
-    const Edge bc(b, c);  // weight of a
-    const Edge ca(c, a);  // weight of b
-    const Edge ab(a, b);  // weight of c
-
     // Pixel centres inside the bounding box, scissored to the viewport and the target (a floor
     // or ceiling division by 256 is an arithmetic shift).
     const Scissor scissor(target);
@@ -112,6 +108,9 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     if (minX > maxX || minY > maxY) {
         return;
     }
+    const Edge bc(b, c);  // weight of a
+    const Edge ca(c, a);  // weight of b
+    const Edge ab(a, b);  // weight of c
 
     // Plane setup takes the vertices in the reference implementation's order, which for the
     // clockwise order (a, b, c) given here is (a, c, b).
