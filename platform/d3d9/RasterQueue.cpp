@@ -13,6 +13,9 @@ namespace {
 constexpr std::uint32_t kCapacity = 4096;
 // The worker is handed queued triangles this many at a time.
 constexpr std::uint32_t kPublishEvery = 16;
+// A triangle whose box has at most this many pixels costs less to fill than to hand over (its
+// job would cross to the other core's cache, and the pixels back).
+constexpr std::int64_t kFillHere = 64;
 // A flush with less left than this (pixels of the triangles' boxes) fills it on the calling
 // thread alone: the bands would cost more than they save.
 constexpr std::int64_t kShareWork = 32768;
@@ -49,6 +52,12 @@ RasterQueue::~RasterQueue() {
 }
 
 void RasterQueue::Push(TriangleFunction fill, const TriangleJob& job) {
+    // A small one is filled here while the worker has filled everything queued: it then comes
+    // after all of it, as in the queue.
+    if (BoxArea(job) <= kFillHere && streamed_.load(std::memory_order_acquire) == entries_.size()) {
+        fill(job);
+        return;
+    }
     if (entries_.size() == kCapacity) {
         Flush();
     }

@@ -2,7 +2,8 @@
 // sets them up and queues them, and a worker of the queue's own.
 //
 // While the calling thread queues, the worker fills the queued triangles one after the other,
-// whole and in order. When the queue is flushed, the calling thread stops that stream and the
+// whole and in order; a small triangle that comes while the worker has filled everything queued
+// is filled at once by the calling thread instead. When the queue is flushed, the calling thread stops that stream and the
 // triangles the worker has not taken are filled in bands of rows of about equal work, which
 // both threads take in turn: each band takes every one of those triangles in order, cut to its
 // rows. So every pixel sees the same writes in the same order as when the triangles are filled

@@ -358,7 +358,8 @@ TEST(RasterDeviceFrame, PresentNamesWhereTheFrameChangedAndNothingElseDid) {
 // queued before it (a primitive on the per-fragment path, a line, a Clear of a rectangle):
 // each comes right after a few large triangles at its own depth (after the end of a scene has
 // emptied the queue, too few for the worker to be handed them), so that it shows when it
-// overtakes them.
+// overtakes them. Small triangles, which the drawing thread may fill itself, alternate with
+// larger ones at one depth, where the later one wins.
 TEST(RasterDeviceFrame, TwoThreadsDrawTheSamePixelsAsOne) {
 #if defined(ANEMOMETER_TESTS_ONE_THREAD)
     GTEST_SKIP() << "one thread under an emulator (see CMakeLists.txt)";
@@ -387,6 +388,17 @@ TEST(RasterDeviceFrame, TwoThreadsDrawTheSamePixelsAsOne) {
         device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
         device.Draw(D3DPT_TRIANGLELIST, triangles(300, 5, 9, false));
         pictures.push_back(device.Read());
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        const std::vector<Vertex> large = triangles(2000, 11, 9, true), small = triangles(2000, 12, 2.5f, true);
+        std::vector<Vertex> mixed;
+        for (std::size_t k = 0; k < large.size(); k += 3) {
+            mixed.insert(mixed.end(), large.begin() + static_cast<std::ptrdiff_t>(k),
+                         large.begin() + static_cast<std::ptrdiff_t>(k + 3));
+            mixed.insert(mixed.end(), small.begin() + static_cast<std::ptrdiff_t>(k),
+                         small.begin() + static_cast<std::ptrdiff_t>(k + 3));
+        }
+        device.Draw(D3DPT_TRIANGLELIST, mixed);
+        pictures.push_back(device.Read());
         auto fewLarge = [&](int seed) {
             device->EndScene();
             device->BeginScene();
@@ -411,7 +423,8 @@ TEST(RasterDeviceFrame, TwoThreadsDrawTheSamePixelsAsOne) {
     const auto one = draw(1);
     const auto two = draw(2);
     standin::SetRasterThreads(0);
-    const char* steps[] = {"many triangles", "per-fragment primitive", "lines", "rectangle clear"};
+    const char* steps[] = {"many triangles", "small and large triangles", "per-fragment primitive", "lines",
+                           "rectangle clear"};
     ASSERT_EQ(two.first.size(), one.first.size());
     for (std::size_t k = 0; k < one.first.size(); ++k) {
         EXPECT_TRUE(SamePicture(two.first[k], one.first[k], "two-threads")) << "after the " << steps[k];
