@@ -94,6 +94,54 @@ private:
     float dx01_ = 0, dy01_ = 0, dx20_ = 0, dy20_ = 0, x0_ = 0, y0_ = 0;
 };
 
+// The per-fragment path of RasterizeTriangle, for the states and triangles the kernels do not
+// take (apart, so that the common path keeps its registers).
+[[gnu::noinline]] void FillFragments(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
+                                     std::int64_t area, const TriangleJob& job, bool planesValid,
+                                     const Shading& shading, const RasterState& state, RenderTarget& target) {
+    if (target.queue != nullptr) {
+        target.queue->Flush();  // what was queued comes first
+    }
+
+    const Edge bc(b, c), ca(c, a), ab(a, b);
+    const bool gouraud = !shading.flat;
+    const std::int64_t minX = job.minX, maxX = job.maxX, minY = job.minY, maxY = job.maxY;
+    EdgeWalker walkers[3] = {EdgeWalker(job.edges[0]), EdgeWalker(job.edges[1]), EdgeWalker(job.edges[2])};
+    const double inverseArea = 1.0 / static_cast<double>(area);
+    for (std::int64_t y = minY; y <= maxY; ++y) {
+        std::int64_t first = 0;
+        std::int64_t last = maxX - minX;
+        for (EdgeWalker& walker : walkers) {
+            walker.Clip(&first, &last);
+            walker.NextRow();
+        }
+        for (std::int64_t x = minX + first; x <= minX + last; ++x) {
+            double z = 0;
+            std::uint32_t color = shading.flatColor;
+            if (planesValid) {
+                z = static_cast<double>(job.shader.depth.At(x, y));
+                if (gouraud) {
+                    color = job.shader.color.At(x, y);
+                }
+            } else {
+                // Too thin for single-precision planes: double-precision barycentric weights,
+                // depth relative to vertex a, so that a plane of constant depth stays exactly
+                // constant.
+                const std::int64_t px = x * kSubPixelOne;
+                const std::int64_t py = y * kSubPixelOne;
+                const double b0 = static_cast<double>(bc.At(px, py)) * inverseArea;
+                const double b1 = static_cast<double>(ca.At(px, py)) * inverseArea;
+                const double b2 = static_cast<double>(ab.At(px, py)) * inverseArea;
+                z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
+                if (gouraud) {
+                    color = MixColors({b0 * a.invW, b1 * b.invW, b2 * c.invW}, {&a.color, &b.color, &c.color});
+                }
+            }
+            WriteFragment(target, state, x, y, z, color);
+        }
+    }
+}
+
 // Rasterizes one clockwise triangle into the viewport; `area` is its doubled area,
 // DoubleArea(a, b, c), which must be positive.
 void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, std::int64_t area,
@@ -148,44 +196,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         }
         return;
     }
-    if (target.queue != nullptr) {
-        target.queue->Flush();  // what was queued comes first
-    }
-
-    EdgeWalker walkers[3] = {EdgeWalker(job.edges[0]), EdgeWalker(job.edges[1]), EdgeWalker(job.edges[2])};
-    const double inverseArea = 1.0 / static_cast<double>(area);
-    for (std::int64_t y = minY; y <= maxY; ++y) {
-        std::int64_t first = 0;
-        std::int64_t last = maxX - minX;
-        for (EdgeWalker& walker : walkers) {
-            walker.Clip(&first, &last);
-            walker.NextRow();
-        }
-        for (std::int64_t x = minX + first; x <= minX + last; ++x) {
-            double z = 0;
-            std::uint32_t color = shading.flatColor;
-            if (setup.Valid()) {
-                z = static_cast<double>(job.shader.depth.At(x, y));
-                if (gouraud) {
-                    color = job.shader.color.At(x, y);
-                }
-            } else {
-                // Too thin for single-precision planes: double-precision barycentric weights,
-                // depth relative to vertex a, so that a plane of constant depth stays exactly
-                // constant.
-                const std::int64_t px = x * kSubPixelOne;
-                const std::int64_t py = y * kSubPixelOne;
-                const double b0 = static_cast<double>(bc.At(px, py)) * inverseArea;
-                const double b1 = static_cast<double>(ca.At(px, py)) * inverseArea;
-                const double b2 = static_cast<double>(ab.At(px, py)) * inverseArea;
-                z = a.z + b1 * (b.z - a.z) + b2 * (c.z - a.z);
-                if (gouraud) {
-                    color = MixColors({b0 * a.invW, b1 * b.invW, b2 * c.invW}, {&a.color, &b.color, &c.color});
-                }
-            }
-            WriteFragment(target, state, x, y, z, color);
-        }
-    }
+    FillFragments(a, b, c, area, job, setup.Valid(), shading, state, target);
 }
 
 std::uint8_t ToByte(double channel) {
