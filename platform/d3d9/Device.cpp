@@ -610,9 +610,13 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     pipeline::TransformVertices(data, count, layout, transforms_[D3DTS_WORLD], transforms_[D3DTS_VIEW],
                                 transforms_[D3DTS_PROJECTION], renderStates_[D3DRS_LIGHTING] != FALSE, &clipVertices_);
     const bool triangles = pipeline::IsTriangleType(primitiveType);
-    mapped_.resize(triangles ? count : 0);  // each entry is set below
     if (triangles) {
-        screenVertices_.resize(count);
+        // Grown, never shrunk (so that new entries are not first zeroed for each larger draw);
+        // the first `count` entries are set below.
+        if (mapped_.size() < count) {
+            mapped_.resize(count);
+            screenVertices_.resize(count);
+        }
         // Every vertex mapped counts as drawn, those of triangles culled later too.
         pipeline::ActiveRasterKernels().mapVertices(clipVertices_.data(), count, map, screenVertices_.data(),
                                                     mapped_.data(), &drawnVertices_);

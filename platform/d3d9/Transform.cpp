@@ -91,7 +91,9 @@ void TransformVertices(const std::uint8_t* data, std::uint32_t count, const Vert
                        std::vector<ClipVertex>* out) {
     const D3DMATRIX worldView = Multiply(world, view);
     const D3DMATRIX& p = projection;
-    out->resize(count);
+    if (out->size() < count) {
+        out->resize(count);  // never shrunk, so that a draw larger than the last writes nothing twice
+    }
     for (std::uint32_t n = 0; n < count; ++n) {
         const std::uint8_t* vertex = data + static_cast<std::size_t>(n) * layout.stride;
         float position[3];
