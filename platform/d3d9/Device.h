@@ -219,7 +219,7 @@ private:
     // `count` pixels from `start` (an index into both buffers) of the buffers that `flags` name.
     void FillRun(std::size_t start, std::size_t count, DWORD flags, D3DCOLOR color, std::uint16_t depth);
     void MarkDrawn(const pipeline::ScreenPolygon& polygon) const;
-    void MarkDrawn(const pipeline::ScreenVertex& vertex) const {  // inline: three per triangle
+    void MarkDrawn(const pipeline::ScreenVertex& vertex) const {
         pipeline::VertexBox& box = drawnVertices_;
         box.minX = std::min(box.minX, vertex.x);
         box.maxX = std::max(box.maxX, vertex.x);
@@ -230,10 +230,9 @@ private:
     void FoldDrawn();
     KnownContents colorKnown_;
     KnownContents depthKnown_;
-    // The box of the vertices of the current draw (those mapped for triangles, those of the other
-    // primitives filled), in 1/256 pixel; then, in
-    // drawn_, the pixels the draws since the last FoldDrawn may have written: the pixels of each
-    // draw's box.
+    // The box of the vertices of the current draw (every one mapped for triangles, and those of
+    // the other primitives filled), in 1/256 pixel; then, in drawn_, the pixels the draws since
+    // the last FoldDrawn may have written: the pixels of each draw's box.
     mutable pipeline::VertexBox drawnVertices_;
     DirtyRows drawn_;
     // What the colour buffer may have changed since the last Present; unknown before the first.

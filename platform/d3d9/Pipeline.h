@@ -133,9 +133,10 @@ struct VertexLayout {
 // Layout of an FVF whose position is D3DFVF_XYZ; false for any other position type.
 bool DescribeFvf(DWORD fvf, VertexLayout* layout);
 
-// Fetches `count` vertices from `data` and transforms them: clip = (v * (World * View)) * Projection,
-// into the first `count` entries of *out (grown to hold them, never shrunk). With lighting on, the colour is what the
-// fixed-function lighting makes of this format with no lights and the default material: black, with the vertex's alpha.
+// Fetches `count` vertices from `data` and transforms them: clip = (v * (World * View)) *
+// Projection, into the first `count` entries of *out (grown to hold them, never shrunk). With
+// lighting on, the colour is what the fixed-function lighting makes of this format with no
+// lights and the default material: black, with the vertex's alpha.
 void TransformVertices(const std::uint8_t* data, std::uint32_t count, const VertexLayout& layout,
                        const D3DMATRIX& world, const D3DMATRIX& view, const D3DMATRIX& projection, bool lighting,
                        std::vector<ClipVertex>* out);
