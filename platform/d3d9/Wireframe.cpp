@@ -161,54 +161,84 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     constexpr double kDepthMargin = 0x1p-20;
     const bool unitDepth = a.z > kDepthMargin && a.z < 1 - kDepthMargin && b.z > kDepthMargin && b.z < 1 - kDepthMargin;
     const auto pitch = static_cast<std::size_t>(target.width);
-    // The walk's range lies inside the scissor along the major axis; the minor axis is tested.
+    // The walk's range lies inside the scissor along the major axis; the minor axis is tested,
+    // unless the pixels of both ends of the walk pass (the crossing, each step of it rounded
+    // once, moves monotonically along the walk, so every step's pixel lies between theirs).
     const long long minorFirst = xMajor ? scissor.top : scissor.left;
     const long long minorLast = xMajor ? scissor.bottom : scissor.right;
+    // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
+    // owning its corner on the side of larger minor coordinate.
+    const auto crossingAt = [&](double centreU) { return line.v0 + slope * (centreU - line.u0); };
+    const auto pixelAt = [](double crossing) { return Ceil(crossing - 0.5); };  // |crossing| is bounded
+    const double firstPixel = pixelAt(crossingAt(static_cast<double>(first)));
+    const double lastPixel = pixelAt(crossingAt(static_cast<double>(last)));
+    const bool minorInside = std::min(firstPixel, lastPixel) >= static_cast<double>(minorFirst) &&
+                             std::max(firstPixel, lastPixel) <= static_cast<double>(minorLast);
+    // The steps strictly between innerFirst and innerLast, which need no exit test: u > innerFirst
+    // and u < innerLast for an integer u.
+    const long long innerStart = std::max(first, static_cast<long long>(Floor(innerFirst)) + 1);
+    const long long innerEnd = std::min(last, static_cast<long long>(Ceil(innerLast)) - 1);
+    // The fragment of step u, whose pixel has minor coordinate `minor`.
+    const auto write = [&]<bool kCommon, bool kFlat, bool kUnitDepth>(long long u, long long minor, double centreU) {
+        const long long x = xMajor ? u : minor;
+        const long long y = xMajor ? minor : u;
+        // Attributes at the pixel centre's position along the line.
+        double f = (centreU - line.u0) / (line.u1 - line.u0);
+        f = std::min(1.0, std::max(0.0, f));
+        const double z = a.z + (b.z - a.z) * f;
+        std::uint32_t color = shading.flatColor;
+        if constexpr (!kFlat) {
+            if (planeColor) {
+                color = lineColor.At(x, y);
+            } else if (!shading.flat) {
+                color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
+            }
+        }
+        if constexpr (kCommon) {
+            const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
+            const std::uint16_t depth = kUnitDepth ? QuantizeUnitDepth(z) : QuantizeDepth(z);
+            const std::uint16_t stored = target.depth[index];
+            const bool passes = depth <= stored;  // a select, not a branch
+            target.depth[index] = passes ? depth : stored;
+            target.color[index] = passes ? color : target.color[index];
+        } else {
+            WriteFragment(target, state, x, y, z, color);
+        }
+    };
     // One walk for each combination of the choices that hold for the whole line, so that the
-    // loop carries no test of them.
+    // loop carries no test of them: the steps before the inner ones and after them with the exit
+    // test, the inner ones without.
     const auto walk = [&]<bool kCommon, bool kFlat, bool kUnitDepth>() {
-        for (long long u = first; u <= last; ++u) {
-            const double centreU = static_cast<double>(u);
-            const double crossing = line.v0 + slope * (centreU - line.u0);
-            // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the
-            // diamond owning its corner on the side of larger minor coordinate.
-            const double j = Ceil(crossing - 0.5);  // |crossing| is bounded by the guard band
-            if (!(centreU > innerFirst && centreU < innerLast)) {
-                const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
-                const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
-                const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
-                if (!startsBeforeExit || !endsAtOrPastExit) {
+        const auto steps = [&]<bool kExitTest, bool kMinorTest>(long long from, long long to) {
+            for (long long u = from; u <= to; ++u) {
+                const double centreU = static_cast<double>(u);
+                const double crossing = crossingAt(centreU);
+                const double j = pixelAt(crossing);
+                if constexpr (kExitTest) {
+                    const double exitU = DiamondExit(centreU, crossing - j, slope * direction, direction);
+                    const bool startsBeforeExit = direction > 0 ? line.u0 < exitU : line.u0 > exitU;
+                    const bool endsAtOrPastExit = direction > 0 ? line.u1 >= exitU : line.u1 <= exitU;
+                    if (!startsBeforeExit || !endsAtOrPastExit) {
+                        continue;
+                    }
+                }
+                const auto minor = static_cast<long long>(j);
+                if ((u == upwardStartOnCentre) | (kMinorTest && ((minor < minorFirst) | (minor > minorLast)))) {
                     continue;
                 }
+                write.template operator()<kCommon, kFlat, kUnitDepth>(u, minor, centreU);
             }
-            const auto minor = static_cast<long long>(j);
-            if ((u == upwardStartOnCentre) | (minor < minorFirst) | (minor > minorLast)) {
-                continue;
-            }
-            const long long x = xMajor ? u : minor;
-            const long long y = xMajor ? minor : u;
-            // Attributes at the pixel centre's position along the line.
-            double f = (centreU - line.u0) / (line.u1 - line.u0);
-            f = std::min(1.0, std::max(0.0, f));
-            const double z = a.z + (b.z - a.z) * f;
-            std::uint32_t color = shading.flatColor;
-            if constexpr (!kFlat) {
-                if (planeColor) {
-                    color = lineColor.At(x, y);
-                } else if (!shading.flat) {
-                    color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
-                }
-            }
-            if constexpr (kCommon) {
-                const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
-                const std::uint16_t depth = kUnitDepth ? QuantizeUnitDepth(z) : QuantizeDepth(z);
-                const std::uint16_t stored = target.depth[index];
-                const bool passes = depth <= stored;  // a select, not a branch
-                target.depth[index] = passes ? depth : stored;
-                target.color[index] = passes ? color : target.color[index];
-            } else {
-                WriteFragment(target, state, x, y, z, color);
-            }
+        };
+        const long long headEnd = std::min(last, innerStart - 1);
+        const long long tailStart = std::max(innerEnd + 1, innerStart);
+        if (minorInside) {
+            steps.template operator()<true, false>(first, headEnd);
+            steps.template operator()<false, false>(innerStart, innerEnd);
+            steps.template operator()<true, false>(tailStart, last);
+        } else {
+            steps.template operator()<true, true>(first, headEnd);
+            steps.template operator()<false, true>(innerStart, innerEnd);
+            steps.template operator()<true, true>(tailStart, last);
         }
     };
     if (commonState && shading.flat) {
