@@ -250,11 +250,21 @@ struct SpanShader {
 struct TriangleJob {
     std::array<EdgeSteps, 3> edges;
     std::int32_t minX = 0, maxX = -1, minY = 0, maxY = -1;
+    // The vertices span at most kSmallColumns by kSmallRows pixels, so that the edge values of
+    // up to 16 lanes over the box's rows fit in 32 bits with room to spare (FitsInt32).
+    bool small = false;
     SpanShader shader;
     std::uint32_t* color = nullptr;
     std::uint16_t* depth = nullptr;
     std::size_t pitch = 0;  // pixels per row of both buffers
 };
+
+// With the vertices' extents W <= 16 and H <= 64 pixels (in 1/256: 2^12 and 2^14), an edge's
+// |dx| <= W and |dy| <= H, and the box's first pixel lies within the extents, so its value is
+// below 2 W H + 1 <= 2^27 + 1; 16 columns of |stepX| = 256 |dy| add at most 2^26 and 66 rows of
+// |stepY| = 256 |dx| less than 2^26.1: below 2^29 in all, which is what FitsInt32 asks.
+inline constexpr std::int64_t kSmallColumns = 16;
+inline constexpr std::int64_t kSmallRows = 64;
 
 using TriangleFunction = void (*)(const TriangleJob& job);
 

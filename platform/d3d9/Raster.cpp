@@ -149,10 +149,12 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     // Pixel centres inside the bounding box, scissored to the viewport and the target (a floor
     // or ceiling division by 256 is an arithmetic shift).
     const Scissor scissor(target);
-    const std::int64_t minX = std::max(scissor.left, -((-std::min({a.x, b.x, c.x})) >> kSubPixelBits));
-    const std::int64_t maxX = std::min(scissor.right, std::max({a.x, b.x, c.x}) >> kSubPixelBits);
-    const std::int64_t minY = std::max(scissor.top, -((-std::min({a.y, b.y, c.y})) >> kSubPixelBits));
-    const std::int64_t maxY = std::min(scissor.bottom, std::max({a.y, b.y, c.y}) >> kSubPixelBits);
+    const std::int64_t left = std::min({a.x, b.x, c.x}), right = std::max({a.x, b.x, c.x});
+    const std::int64_t top = std::min({a.y, b.y, c.y}), bottom = std::max({a.y, b.y, c.y});
+    const std::int64_t minX = std::max(scissor.left, -((-left) >> kSubPixelBits));
+    const std::int64_t maxX = std::min(scissor.right, right >> kSubPixelBits);
+    const std::int64_t minY = std::max(scissor.top, -((-top) >> kSubPixelBits));
+    const std::int64_t maxY = std::min(scissor.bottom, bottom >> kSubPixelBits);
     if (minX > maxX || minY > maxY) {
         return;
     }
@@ -171,16 +173,18 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         return EdgeSteps{edge.At(minX * kSubPixelOne, minY * kSubPixelOne) + edge.bias, -edge.dy * kSubPixelOne,
                          edge.dx * kSubPixelOne};
     };
-    TriangleJob job{{steps(bc), steps(ca), steps(ab)},
-                    static_cast<std::int32_t>(minX),
-                    static_cast<std::int32_t>(maxX),
-                    static_cast<std::int32_t>(minY),
-                    static_cast<std::int32_t>(maxY),
-                    {setup.Valid() ? setup.Plane(a.windowZ, c.windowZ, b.windowZ) : AttributePlane{},
-                     setup.Valid() && gouraud ? setup.Colors(a, c, b) : ColorPlanes{}, shading.flatColor},
-                    target.color,
-                    depthTest ? target.depth : nullptr,
-                    static_cast<std::size_t>(target.width)};
+    TriangleJob job{
+        {steps(bc), steps(ca), steps(ab)},
+        static_cast<std::int32_t>(minX),
+        static_cast<std::int32_t>(maxX),
+        static_cast<std::int32_t>(minY),
+        static_cast<std::int32_t>(maxY),
+        static_cast<bool>((right - left <= kSmallColumns * kSubPixelOne) & (bottom - top <= kSmallRows * kSubPixelOne)),
+        {setup.Valid() ? setup.Plane(a.windowZ, c.windowZ, b.windowZ) : AttributePlane{},
+         setup.Valid() && gouraud ? setup.Colors(a, c, b) : ColorPlanes{}, shading.flatColor},
+        target.color,
+        depthTest ? target.depth : nullptr,
+        static_cast<std::size_t>(target.width)};
 
     // The common states go to a kernel; the rest (other depth functions, a partial colour mask,
     // triangles too thin for single-precision planes) to the per-fragment path.
