@@ -272,20 +272,20 @@ using TriangleFunction = void (*)(const TriangleJob& job);
 // the box and up to 16 columns either side (where their lanes and blocks may reach), stays
 // strictly inside 0..1, so that QuantizeUnitDepth gives what QuantizeDepth gives. The exact plane
 // is linear, so its extremes are at the corners; each of the two fused multiply-adds rounds by
-// at most 2^-24 of its magnitude, which the margin covers with room to spare.
+// at most 2^-24 of its magnitude, which the margin covers with room to spare. The lowest and
+// highest corners, as (a0 + x term) + y term in double precision, come from the smaller and
+// larger term of each axis (rounding is monotonic); a plane that is not finite makes the margin
+// infinite or NaN, and the answer false.
 inline bool DepthStaysInUnitRange(const TriangleJob& job) {
     const AttributePlane& plane = job.shader.depth;
     const double left = job.minX - 16.0, right = job.maxX + 16.0, top = job.minY, bottom = job.maxY;
     const double a0 = plane.a0, dadx = plane.dadx, dady = plane.dady;
-    const double corners[4] = {a0 + dadx * left + dady * top, a0 + dadx * right + dady * top,
-                               a0 + dadx * left + dady * bottom, a0 + dadx * right + dady * bottom};
+    const double xLeft = dadx * left, xRight = dadx * right, yTop = dady * top, yBottom = dady * bottom;
+    const double lowest = (a0 + std::min(xLeft, xRight)) + std::min(yTop, yBottom);
+    const double highest = (a0 + std::max(xLeft, xRight)) + std::max(yTop, yBottom);
     const double margin = 0x1p-20 * (std::fabs(a0) + std::fabs(dadx) * std::max(std::fabs(left), std::fabs(right)) +
                                      std::fabs(dady) * std::max(std::fabs(top), std::fabs(bottom)) + 1.0);
-    bool inside = true;
-    for (const double corner : corners) {
-        inside = inside && corner > margin && corner < 1.0 - margin;  // false for NaN too
-    }
-    return inside;
+    return lowest > margin && highest < 1.0 - margin;  // false for NaN too
 }
 
 // Kernels for a full colour write mask; "depth" ones test LESSEQUAL and write depth. The fills
