@@ -550,21 +550,31 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
         }
 
         // 3. Each primitive in Direct3D's vertex order through clipping, setup and rasterization
-        //    (vertex indices relative to the run's first vertex).
+        //    (vertex indices relative to the run's first vertex; a list's triangles take them in
+        //    threes).
+        const auto drawTriangle = [&](const pipeline::TriangleIndices& triangle) {
+            if (mapped_[triangle.v[0]] != pipeline::VertexPlace::kClip &&
+                mapped_[triangle.v[1]] != pipeline::VertexPlace::kClip &&
+                mapped_[triangle.v[2]] != pipeline::VertexPlace::kClip) {
+                DrawMappedTriangle(triangle, state, target);
+            } else {
+                DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]], clipVertices_[triangle.v[2]],
+                             map, state, target);
+            }
+        };
+        if (primitiveType == D3DPT_TRIANGLELIST) {
+            for (std::uint32_t v = 0; v < 3 * count; v += 3) {
+                drawTriangle({{v, v + 1, v + 2}});
+            }
+            continue;
+        }
         for (std::uint32_t i = first; i < first + count; ++i) {
             if (triangles) {
                 pipeline::TriangleIndices triangle = pipeline::AssembleTriangle(primitiveType, i);
                 for (std::uint32_t& v : triangle.v) {
                     v -= firstVertex;
                 }
-                if (mapped_[triangle.v[0]] != pipeline::VertexPlace::kClip &&
-                    mapped_[triangle.v[1]] != pipeline::VertexPlace::kClip &&
-                    mapped_[triangle.v[2]] != pipeline::VertexPlace::kClip) {
-                    DrawMappedTriangle(triangle, state, target);
-                } else {
-                    DrawTriangle(clipVertices_[triangle.v[0]], clipVertices_[triangle.v[1]],
-                                 clipVertices_[triangle.v[2]], map, state, target);
-                }
+                drawTriangle(triangle);
             } else if (lines) {
                 const std::array<std::uint32_t, 2> line = pipeline::AssembleLine(primitiveType, i);
                 DrawLine(clipVertices_[line[0] - firstVertex], clipVertices_[line[1] - firstVertex], map, state,
