@@ -657,7 +657,7 @@ void Device::DrawMappedTriangle(const pipeline::TriangleIndices& triangle, const
     // the vertices mapped beforehand. (The scratch is read through plain pointers, which the
     // writes below cannot make the compiler reload.)
     using Place = pipeline::VertexPlace;
-    Place* const places = mapped_.data();
+    const Place* const places = mapped_.data();
     pipeline::ScreenVertex* const screenVertices = screenVertices_.data();
     const std::uint32_t i0 = triangle.v[0], i1 = triangle.v[1], i2 = triangle.v[2];
     if ((places[i0] == Place::kUnusable) | (places[i1] == Place::kUnusable) | (places[i2] == Place::kUnusable)) {
