@@ -6,6 +6,8 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/d3d9/Fragment.h"
+#include "platform/d3d9/Standin.h"
 #include "tests/raster/RasterSupport.h"
 
 namespace rastertest {
@@ -341,6 +343,55 @@ TEST(RasterDepthPrecision, SixteenBitSteps) {
     const Picture picture = device.Read();
     EXPECT_EQ(CountColor(picture, kWhite), 0);
     EXPECT_EQ(CountColor(picture, 0x0000FF), kSize * kSize);
+}
+
+// Each kernel set stores the depth that rounding z * 65535 + 0.5 once, exactly, gives, at the
+// window depths where the product rounded to single precision first would step to the next
+// integer (the largest such below each power of two from 2^-8 up) and near either end of the
+// range, in narrow triangles and in wide ones. A vertex depth d reaches the window as
+// (2d - 1) / 2 + 1/2 in single precision, which is the pair's second value.
+TEST(RasterDepthPrecision, EveryKernelSetRoundsOnceAtTheStepBoundaries) {
+    const std::pair<float, float> depths[] = {{0x1.8081bep-8f, 0x1.80818p-8f},
+                                              {0x1.c0c1dep-7f, 0x1.c0c1cp-7f},
+                                              {0x1.e0e1eep-6f, 0x1.e0e1ep-6f},
+                                              {0x1.f0f1f6p-5f, 0x1.f0f1fp-5f},
+                                              {0x1.f8f9fap-4f, 0x1.f8f9f8p-4f},
+                                              {0x1.fcfdfcp-3f, 0x1.fcfdfcp-3f},
+                                              {0x1.fefffep-2f, 0x1.fefffep-2f},
+                                              {0x1.fefefep-1f, 0x1.fefefep-1f},
+                                              {0x1p-30f, 0.0f},
+                                              {0x1.fffffep-1f, 0x1.fffffep-1f},
+                                              {0.5f, 0.5f}};
+    for (const bool wide : {false, true}) {
+        if (!standin::UseWideRasterKernels(wide) && wide) {
+            continue;
+        }
+        for (const auto& [z, windowZ] : depths) {
+            TestDevice device(kSize, kSize);
+            device.BeginFrame();
+            for (const float right : {6.0f, 14.0f, 32.0f}) {  // eight lanes, sixteen, rows of blocks
+                const float top = right / 2;
+                device.Draw(
+                    D3DPT_TRIANGLESTRIP,
+                    {AtScreen(kSize, kSize, 0, top, kWhite, z), AtScreen(kSize, kSize, right, top, kWhite, z),
+                     AtScreen(kSize, kSize, 0, top + 3, kWhite, z), AtScreen(kSize, kSize, right, top + 3, kWhite, z)});
+            }
+            device.EndFrame();
+            const std::uint16_t expected = standin::pipeline::QuantizeDepth(static_cast<double>(windowZ));
+            const standin::DepthImage depth = standin::DepthBuffer(device.get());
+            const Picture picture = device.Read();
+            int written = 0;
+            for (int k = 0; k < kSize * kSize; ++k) {
+                if (picture.At(k % kSize, k / kSize) == kWhite) {
+                    ++written;
+                    ASSERT_EQ(depth.values[k], expected)
+                        << std::hexfloat << z << " at " << k % kSize << ", " << k / kSize << (wide ? ", wide" : "");
+                }
+            }
+            EXPECT_EQ(written, 3 * (6 + 14 + 32)) << std::hexfloat << z;
+        }
+    }
+    standin::UseWideRasterKernels(true);
 }
 
 // >>near plane: cut, never wrapped
