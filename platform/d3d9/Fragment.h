@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/d3d9/Pipeline.h"
 
@@ -304,10 +305,15 @@ struct RasterKernels {
                         VertexPlace* places, VertexBox* box);
 };
 
-// The kernels in use: built for the widest vector unit the processor has, or the portable ones.
+// The kernels in use: by default the widest set the processor offers.
 const RasterKernels& ActiveRasterKernels();
-const RasterKernels& PortableRasterKernels();
-// Null where the processor or the build has none wider than the portable ones.
-const RasterKernels* WideRasterKernels();
+
+// The sets this processor can run, the portable one first and the widest last (Standin.h names
+// them).
+struct NamedRasterKernels {
+    const char* name;
+    const RasterKernels* kernels;
+};
+const std::vector<NamedRasterKernels>& OfferedRasterKernels();
 
 }  // namespace standin::pipeline

@@ -1,6 +1,8 @@
-// The raster kernels, built twice from RasterKernels.inc: portable, and on x86-64 (GCC or Clang)
-// for AVX2 with FMA through function target attributes, so that nothing built for AVX2 can run
-// on a processor without it. Which set runs is chosen once, by what the processor offers.
+// The raster kernels, built from RasterKernels.inc once portable and, on x86-64 (GCC or Clang),
+// twice more through function target attributes: for AVX2 with FMA, and for the same with
+// AVX-512's mask registers and instructions on the same 256-bit vectors. Nothing built for a
+// wider unit can run on a processor without it: the sets offered are chosen once, by what the
+// processor (and its operating system) supports.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -24,27 +26,38 @@ constexpr bool kHardwareFma = false;  // std::fma would be a library call
 }  // namespace portable
 
 #if defined(STANDIN_WIDE_RASTER_KERNELS)
-namespace wide {
-#define KERNEL_TARGET __attribute__((target("avx2,fma")))
 #define KERNEL_FMA_INTRINSICS 1
+namespace avx2 {
+#define KERNEL_TARGET __attribute__((target("avx2,fma")))
 constexpr bool kHardwareFma = true;
 #include "platform/d3d9/RasterKernels.inc"
-#undef KERNEL_FMA_INTRINSICS
 #undef KERNEL_TARGET
-}  // namespace wide
+}  // namespace avx2
+
+namespace avx512 {
+#define KERNEL_TARGET __attribute__((target("avx2,fma,avx512f,avx512vl,avx512bw,avx512dq")))
+constexpr bool kHardwareFma = true;
+#include "platform/d3d9/RasterKernels.inc"
+#undef KERNEL_TARGET
+}  // namespace avx512
+#undef KERNEL_FMA_INTRINSICS
 #endif
 
-const RasterKernels& PortableRasterKernels() {
-    return portable::kKernels;
-}
-
-const RasterKernels* WideRasterKernels() {
+const std::vector<NamedRasterKernels>& OfferedRasterKernels() {
+    static const std::vector<NamedRasterKernels> offered = [] {
+        std::vector<NamedRasterKernels> sets = {{"portable", &portable::kKernels}};
 #if defined(STANDIN_WIDE_RASTER_KERNELS)
-    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return supported ? &wide::kKernels : nullptr;
-#else
-    return nullptr;
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+            sets.push_back({"avx2", &avx2::kKernels});
+            if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
+                sets.push_back({"avx512", &avx512::kKernels});
+            }
+        }
 #endif
+        return sets;
+    }();
+    return offered;
 }
 
 namespace {
@@ -56,7 +69,7 @@ std::atomic<const RasterKernels*> gActive{nullptr};
 const RasterKernels& ActiveRasterKernels() {
     const RasterKernels* active = gActive.load(std::memory_order_relaxed);
     if (active == nullptr) {
-        active = WideRasterKernels() != nullptr ? WideRasterKernels() : &PortableRasterKernels();
+        active = OfferedRasterKernels().back().kernels;
         gActive.store(active, std::memory_order_relaxed);
     }
     return *active;
@@ -66,13 +79,26 @@ const RasterKernels& ActiveRasterKernels() {
 
 namespace standin {
 
-bool UseWideRasterKernels(bool wide) {
-    const pipeline::RasterKernels* kernels = wide ? pipeline::WideRasterKernels() : &pipeline::PortableRasterKernels();
-    if (kernels == nullptr) {
-        pipeline::gActive.store(&pipeline::PortableRasterKernels(), std::memory_order_relaxed);
+std::vector<std::string> RasterKernelSets() {
+    std::vector<std::string> names;
+    for (const pipeline::NamedRasterKernels& set : pipeline::OfferedRasterKernels()) {
+        names.emplace_back(set.name);
+    }
+    return names;
+}
+
+bool UseRasterKernels(std::string_view name) {
+    const auto& offered = pipeline::OfferedRasterKernels();
+    if (name.empty()) {
+        pipeline::gActive.store(offered.back().kernels, std::memory_order_relaxed);
+        return true;
+    }
+    const auto set = std::find_if(offered.begin(), offered.end(),
+                                  [name](const pipeline::NamedRasterKernels& named) { return named.name == name; });
+    if (set == offered.end()) {
         return false;
     }
-    pipeline::gActive.store(kernels, std::memory_order_relaxed);
+    pipeline::gActive.store(set->kernels, std::memory_order_relaxed);
     return true;
 }
 

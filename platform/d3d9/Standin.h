@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/d3d9/D3D9.h"
 
@@ -51,11 +54,15 @@ struct DepthImage {
 };
 DepthImage DepthBuffer(IDirect3DDevice9* device);
 
-// The software device fills triangles with kernels built for the widest vector unit
-// the processor has (AVX2 with FMA on x86-64), or with portable ones; both give the same bits.
-// Chooses the wide ones (true) or the portable ones (false) for the whole process; returns
-// whether the choice was made, false when asked for wide kernels where there are none.
-bool UseWideRasterKernels(bool wide);
+// The software device fills triangles with kernels built for the widest vector unit the
+// processor has, or with portable ones; every set gives the same bits. The sets this processor
+// can run, the portable one first and the widest last: "portable", and on x86-64 "avx2" (AVX2
+// with FMA) and "avx512" (AVX2 and FMA with AVX-512 F, VL, BW and DQ, on the same 256-bit
+// vectors) where the processor offers them.
+std::vector<std::string> RasterKernelSets();
+// Chooses a set by name for the whole process, or the widest (the default) for an empty name.
+// Returns false, changing nothing, for a set this processor does not offer.
+bool UseRasterKernels(std::string_view name);
 
 // The software device fills triangles on this many threads, 1 or 2 (others are taken as the
 // nearer). With 2, each device has a worker of its own that fills the scene's triangles while

@@ -103,26 +103,37 @@ TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
         }
         return;
     }
-    // The same table for the portable kernels on one thread (every seventh angle), and for the
-    // widest kernels the processor has on two threads (every angle of the state; where there are
-    // none, the portable ones again, every seventh; one thread under an emulator).
+    // The same table for every kernel set but the widest on one thread (every seventh angle),
+    // and for the widest on two threads (every angle of the state; where the portable set is the
+    // only one, it again, every seventh; one thread under an emulator).
     const auto table = ReadTable();
-    for (const bool wide : {false, true}) {
-        const bool hasWide = standin::UseWideRasterKernels(wide) && wide;
-        if (wide && !hasWide && kMostThreads == 1) {
-            continue;  // the first pass again
-        }
-        standin::SetRasterThreads(wide ? kMostThreads : 1);
-        const int step = hasWide ? s.angleStep : 7;
-        for (int angle = 0; angle < 360; angle += step) {
+    struct Pass {
+        std::string set;
+        int threads;
+        int step;
+    };
+    const std::vector<std::string> sets = standin::RasterKernelSets();
+    std::vector<Pass> passes;
+    for (const std::string& set : sets) {
+        passes.push_back({set, 1, 7});
+    }
+    if (sets.size() > 1) {
+        passes.back() = {sets.back(), kMostThreads, s.angleStep};
+    } else if (kMostThreads > 1) {
+        passes.push_back({sets.back(), kMostThreads, 7});
+    }
+    for (const Pass& pass : passes) {
+        ASSERT_TRUE(standin::UseRasterKernels(pass.set));
+        standin::SetRasterThreads(pass.threads);
+        for (int angle = 0; angle < 360; angle += pass.step) {
             const auto expected = table.find({s.name, angle});
             ASSERT_NE(expected, table.end()) << s.name << " " << angle << " is missing from " << kTablePath;
             EXPECT_EQ(FrameHash(static_cast<float>(angle)), expected->second)
-                << s.name << " at " << angle << " degrees, " << (hasWide ? "wide" : "portable") << " kernels, "
-                << (wide ? kMostThreads : 1) << " thread(s)";
+                << s.name << " at " << angle << " degrees, " << pass.set << " kernels, " << pass.threads
+                << " thread(s)";
         }
     }
-    standin::UseWideRasterKernels(true);
+    standin::UseRasterKernels("");
     standin::SetRasterThreads(0);
 }
 

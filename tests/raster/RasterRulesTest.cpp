@@ -362,10 +362,8 @@ TEST(RasterDepthPrecision, EveryKernelSetRoundsOnceAtTheStepBoundaries) {
                                               {0x1p-30f, 0.0f},
                                               {0x1.fffffep-1f, 0x1.fffffep-1f},
                                               {0.5f, 0.5f}};
-    for (const bool wide : {false, true}) {
-        if (!standin::UseWideRasterKernels(wide) && wide) {
-            continue;
-        }
+    for (const std::string& set : standin::RasterKernelSets()) {
+        ASSERT_TRUE(standin::UseRasterKernels(set));
         for (const auto& [z, windowZ] : depths) {
             TestDevice device(kSize, kSize);
             device.BeginFrame();
@@ -385,13 +383,13 @@ TEST(RasterDepthPrecision, EveryKernelSetRoundsOnceAtTheStepBoundaries) {
                 if (picture.At(k % kSize, k / kSize) == kWhite) {
                     ++written;
                     ASSERT_EQ(depth.values[k], expected)
-                        << std::hexfloat << z << " at " << k % kSize << ", " << k / kSize << (wide ? ", wide" : "");
+                        << std::hexfloat << z << " at " << k % kSize << ", " << k / kSize << ", " << set;
                 }
             }
             EXPECT_EQ(written, 3 * (6 + 14 + 32)) << std::hexfloat << z;
         }
     }
-    standin::UseWideRasterKernels(true);
+    standin::UseRasterKernels("");
 }
 
 // >>near plane: cut, never wrapped

@@ -185,10 +185,8 @@ TEST(RasterKernelRange, SmallTrianglesFillAsThePerFragmentPathDoes) {
         }
     }
     // Each triangle alone, so that no other hides what it covers.
-    for (const bool wide : {false, true}) {
-        if (!standin::UseWideRasterKernels(wide) && wide) {
-            continue;
-        }
+    for (const std::string& set : standin::RasterKernelSets()) {
+        ASSERT_TRUE(standin::UseRasterKernels(set));
         TestDevice device(kSize, kTall);
         for (std::size_t k = 0; k < vertices.size(); k += 3) {
             std::vector<Picture> pictures;
@@ -201,10 +199,10 @@ TEST(RasterKernelRange, SmallTrianglesFillAsThePerFragmentPathDoes) {
             }
             device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
             ASSERT_TRUE(SamePicture(pictures[0], pictures[1], "kernel-range"))
-                << "triangle " << k / 3 << ", " << (wide ? "wide" : "portable") << " kernels";
+                << "triangle " << k / 3 << ", " << set << " kernels";
         }
     }
-    standin::UseWideRasterKernels(true);
+    standin::UseRasterKernels("");
 }
 
 // Each kernel set's mapping of a run of vertices, four at a time, gives what the vertex-by-vertex
@@ -231,11 +229,7 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
             }
         }
     }
-    std::vector<const standin::pipeline::RasterKernels*> sets = {&standin::pipeline::PortableRasterKernels()};
-    if (standin::pipeline::WideRasterKernels() != nullptr) {
-        sets.push_back(standin::pipeline::WideRasterKernels());
-    }
-    for (const auto* kernels : sets) {
+    for (const auto& [name, kernels] : standin::pipeline::OfferedRasterKernels()) {
         for (std::size_t length = 1; length <= 8; ++length) {
             for (std::size_t first = 0; first + length <= vertices.size(); first += length) {
                 std::vector<ScreenVertex> out(length);
@@ -250,8 +244,8 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
                                               : standin::pipeline::MapVertexPosition(v, map, &expected)
                                                   ? VertexPlace::kOnScreen
                                                   : VertexPlace::kUnusable;
-                    ASSERT_EQ(places[k], place)
-                        << "vertex " << first + k << " (" << v.x << ", " << v.y << ", " << v.z << ", " << v.w << ")";
+                    ASSERT_EQ(places[k], place) << "vertex " << first + k << " (" << v.x << ", " << v.y << ", " << v.z
+                                                << ", " << v.w << "), " << name << " kernels";
                     if (place == VertexPlace::kOnScreen) {
                         standin::pipeline::MapVertexAttributes(v, map, &expected);
                         ASSERT_EQ(out[k].x, expected.x) << "vertex " << first + k;
@@ -267,7 +261,7 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
                     }
                 }
                 // The box of the mapped positions, and of no other lane's.
-                ASSERT_EQ(box.minX, expectedBox.minX) << "run from " << first;
+                ASSERT_EQ(box.minX, expectedBox.minX) << "run from " << first << ", " << name << " kernels";
                 ASSERT_EQ(box.maxX, expectedBox.maxX) << "run from " << first;
                 ASSERT_EQ(box.minY, expectedBox.minY) << "run from " << first;
                 ASSERT_EQ(box.maxY, expectedBox.maxY) << "run from " << first;
