@@ -289,6 +289,26 @@ inline bool DepthStaysInUnitRange(const TriangleJob& job) {
     return lowest > margin && highest < 1.0 - margin;  // false for NaN too
 }
 
+// The steps first .. last along the major axis u of a line drawn in one flat colour with depth
+// LESSEQUAL and write and every channel (Wireframe.cpp): a step's pixel is Ceil(crossing - 1/2)
+// on the minor axis, crossing = v0 + slope * (u - u0), and it is drawn where the line leaves the
+// pixel's diamond inside the walk (DiamondExit), where that pixel lies inside minorFirst ..
+// minorLast and u is not skipStep; its depth is z0 + (z1 - z0) * f, f = (u - u0) / (u1 - u0)
+// clamped to 0..1. first .. last lie inside the scissor, and so does minorFirst .. minorLast.
+// The line leaves the diamond of every step innerFirst .. innerLast, whatever the exit's place.
+struct LineJob {
+    double u0 = 0, v0 = 0, u1 = 0, v1 = 0, slope = 0, direction = 1;
+    std::int64_t first = 0, last = -1, minorFirst = 0, minorLast = -1, skipStep = 0;
+    std::int64_t innerFirst = 0, innerLast = -1;
+    bool xMajor = true;
+    bool unitDepth = false;  // z0 and z1 well inside 0..1: no clamp before quantizing
+    double z0 = 0, z1 = 0;
+    std::uint32_t color = 0;
+    std::uint32_t* colors = nullptr;
+    std::uint16_t* depths = nullptr;
+    std::size_t pitch = 0;
+};
+
 // Kernels for a full colour write mask; "depth" ones test LESSEQUAL and write depth. The fills
 // serve Clear.
 struct RasterKernels {
@@ -303,6 +323,7 @@ struct RasterKernels {
     // (Pipeline.h); the positions of those mapped are added to `box`.
     void (*mapVertices)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
                         VertexPlace* places, VertexBox* box);
+    void (*walkFlatLine)(const LineJob& job);
 };
 
 // The kernels in use: by default the widest set the processor offers.

@@ -138,8 +138,6 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const long long first = std::max<long long>(uMin, xMajor ? scissor.left : scissor.top);
     const long long last = std::min<long long>(uMax, xMajor ? scissor.right : scissor.bottom);
 
-    const LineColor lineColor = shading.flat ? LineColor() : LineColor(a, b);
-    const bool planeColor = !shading.flat && lineColor.Valid();
     // The row of the start pixel it leaves out (see the file comment), or none.
     // "Exactly" in the single-precision window position, where centres sit at +1/2.
     const bool upward = !xMajor && b.y < a.y;
@@ -161,23 +159,51 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     constexpr double kDepthMargin = 0x1p-20;
     const bool unitDepth = a.z > kDepthMargin && a.z < 1 - kDepthMargin && b.z > kDepthMargin && b.z < 1 - kDepthMargin;
     const auto pitch = static_cast<std::size_t>(target.width);
-    // The walk's range lies inside the scissor along the major axis; the minor axis is tested,
-    // unless the pixels of both ends of the walk pass (the crossing, each step of it rounded
-    // once, moves monotonically along the walk, so every step's pixel lies between theirs).
     const long long minorFirst = xMajor ? scissor.top : scissor.left;
     const long long minorLast = xMajor ? scissor.bottom : scissor.right;
-    // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
-    // owning its corner on the side of larger minor coordinate.
-    const auto crossingAt = [&](double centreU) { return line.v0 + slope * (centreU - line.u0); };
-    const auto pixelAt = [](double crossing) { return Ceil(crossing - 0.5); };  // |crossing| is bounded
-    const double firstPixel = pixelAt(crossingAt(static_cast<double>(first)));
-    const double lastPixel = pixelAt(crossingAt(static_cast<double>(last)));
-    const bool minorInside = std::min(firstPixel, lastPixel) >= static_cast<double>(minorFirst) &&
-                             std::max(firstPixel, lastPixel) <= static_cast<double>(minorLast);
     // The steps strictly between innerFirst and innerLast, which need no exit test: u > innerFirst
     // and u < innerLast for an integer u.
     const long long innerStart = std::max(first, static_cast<long long>(Floor(innerFirst)) + 1);
     const long long innerEnd = std::min(last, static_cast<long long>(Ceil(innerLast)) - 1);
+    if (commonState && shading.flat) {  // the walk in the raster kernels
+        LineJob job;
+        job.u0 = line.u0;
+        job.v0 = line.v0;
+        job.u1 = line.u1;
+        job.v1 = line.v1;
+        job.slope = slope;
+        job.direction = direction;
+        job.first = first;
+        job.last = last;
+        job.minorFirst = minorFirst;
+        job.minorLast = minorLast;
+        job.skipStep = upwardStartOnCentre;
+        job.innerFirst = innerStart;
+        job.innerLast = innerEnd;
+        job.xMajor = xMajor;
+        job.unitDepth = unitDepth;
+        job.z0 = a.z;
+        job.z1 = b.z;
+        job.color = shading.flatColor;
+        job.colors = target.color;
+        job.depths = target.depth;
+        job.pitch = pitch;
+        (target.kernels != nullptr ? *target.kernels : ActiveRasterKernels()).walkFlatLine(job);
+        return;
+    }
+    const LineColor lineColor = shading.flat ? LineColor() : LineColor(a, b);
+    const bool planeColor = !shading.flat && lineColor.Valid();
+    // The pixel whose diamond the line crosses at u: crossing - j in (-1/2, 1/2], the diamond
+    // owning its corner on the side of larger minor coordinate.
+    const auto crossingAt = [&](double centreU) { return line.v0 + slope * (centreU - line.u0); };
+    const auto pixelAt = [](double crossing) { return Ceil(crossing - 0.5); };  // |crossing| is bounded
+    // The walk's range lies inside the scissor along the major axis; the minor axis is tested,
+    // unless the pixels of both ends of the walk pass (the crossing, each step of it rounded
+    // once, moves monotonically along the walk, so every step's pixel lies between theirs).
+    const double firstPixel = pixelAt(crossingAt(static_cast<double>(first)));
+    const double lastPixel = pixelAt(crossingAt(static_cast<double>(last)));
+    const bool minorInside = std::min(firstPixel, lastPixel) >= static_cast<double>(minorFirst) &&
+                             std::max(firstPixel, lastPixel) <= static_cast<double>(minorLast);
     // The fragment of step u, whose pixel has minor coordinate `minor`.
     const auto write = [&]<bool kCommon, bool kFlat, bool kUnitDepth>(long long u, long long minor, double centreU) {
         const long long x = xMajor ? u : minor;
@@ -241,13 +267,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
             steps.template operator()<true, true>(tailStart, last);
         }
     };
-    if (commonState && shading.flat) {
-        if (unitDepth) {
-            walk.operator()<true, true, true>();
-        } else {
-            walk.operator()<true, true, false>();
-        }
-    } else if (commonState) {
+    if (commonState) {
         if (unitDepth) {
             walk.operator()<true, false, true>();
         } else {

@@ -506,10 +506,14 @@ TEST(RasterLines, LineListCoversItsColumnsAndTheLastPixelOnlyWithLastPixel) {
         device->SetRenderState(D3DRS_LASTPIXEL, lastPixel);
         device.BeginFrame();
         // From pixel centre (4, 10) to pixel centre (20, 10), and a steep one from (26, 2) to (28, 30).
+        // Up the screen from pixel centre (6, 28) to (6, 21), down from (10, 21) to (10, 28): the
+        // one running up leaves out its start pixel.
         device.Draw(D3DPT_LINELIST,
                     {AtScreen(kSize, kSize, 4, 10, 0xFFFFFF), AtScreen(kSize, kSize, 20, 10, 0xFFFFFF),
-                     AtScreen(kSize, kSize, 26, 2, 0xFF0000), AtScreen(kSize, kSize, 28, 30, 0xFF0000)},
-                    2);
+                     AtScreen(kSize, kSize, 26, 2, 0xFF0000), AtScreen(kSize, kSize, 28, 30, 0xFF0000),
+                     AtScreen(kSize, kSize, 6, 28, 0x00FF00), AtScreen(kSize, kSize, 6, 21, 0x00FF00),
+                     AtScreen(kSize, kSize, 10, 21, 0x00FF00), AtScreen(kSize, kSize, 10, 28, 0x00FF00)},
+                    4);
         device.EndFrame();
         const Picture picture = device.Read();
         PixelSet expected;
@@ -522,6 +526,15 @@ TEST(RasterLines, LineListCoversItsColumnsAndTheLastPixelOnlyWithLastPixel) {
         for (int y = 2; y < 30; ++y) {
             EXPECT_TRUE(picture.At(26, y) == kRed || picture.At(27, y) == kRed || picture.At(28, y) == kRed) << y;
         }
+        PixelSet vertical = {{10, 21}};
+        for (int y = 22; y <= 27; ++y) {
+            vertical.insert({6, y});
+            vertical.insert({10, y});
+        }
+        if (lastPixel) {
+            vertical.insert({{6, 21}, {10, 28}});
+        }
+        EXPECT_EQ(PixelsOf(picture, 0x00FF00), vertical) << "last pixel " << lastPixel;
     }
 }
 
@@ -557,44 +570,49 @@ TEST(RasterLines, ALineThroughTheNearPlaneIsCut) {
 // 120,000 lines of every kind (short ones, ones starting on a pixel centre, ones on quarter
 // pixels, long ones running off the target; flat and Gouraud, with and without the last pixel)
 // hashed against the pictures this device drew when the line rules were pinned down above: a
-// change to the walk along a line that moves one pixel anywhere changes the hash.
+// change to the walk along a line that moves one pixel anywhere changes the hash, with every
+// kernel set.
 TEST(RasterLines, ManyLinesDrawAsRecorded) {
-    std::mt19937 random(12345);
-    const auto uniform = [&](float lo, float hi) {
-        return lo + (hi - lo) * static_cast<float>(random() >> 8) * 0x1p-24f;
-    };
-    std::uint64_t hash = 1469598103934665603u;  // FNV-1a over every picture
-    for (int frame = 0; frame < 400; ++frame) {
-        TestDevice device(100, 100);
-        device->SetRenderState(D3DRS_SHADEMODE, frame % 2 != 0 ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
-        device->SetRenderState(D3DRS_LASTPIXEL, frame % 3 != 0 ? TRUE : FALSE);
-        device.BeginFrame();
-        std::vector<Vertex> vertices;
-        for (int i = 0; i < 300; ++i) {
-            float x0 = uniform(-30, 130), y0 = uniform(-30, 130), x1 = uniform(-30, 130), y1 = uniform(-30, 130);
-            if (i % 4 == 0) {  // short
-                x1 = x0 + uniform(-3, 3);
-                y1 = y0 + uniform(-3, 3);
-            } else if (i % 4 == 1) {  // from a pixel centre
-                x0 = std::floor(x0) + 0.5f;
-                y0 = std::floor(y0) + 0.5f;
-            } else if (i % 4 == 2) {  // quarter pixels apart
-                x1 = x0 + std::floor(uniform(-10, 10)) * 0.25f;
-                y1 = y0 + std::floor(uniform(-10, 10)) * 0.25f;
+    for (const std::string& set : standin::RasterKernelSets()) {
+        ASSERT_TRUE(standin::UseRasterKernels(set));
+        std::mt19937 random(12345);
+        const auto uniform = [&](float lo, float hi) {
+            return lo + (hi - lo) * static_cast<float>(random() >> 8) * 0x1p-24f;
+        };
+        std::uint64_t hash = 1469598103934665603u;  // FNV-1a over every picture
+        for (int frame = 0; frame < 400; ++frame) {
+            TestDevice device(100, 100);
+            device->SetRenderState(D3DRS_SHADEMODE, frame % 2 != 0 ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
+            device->SetRenderState(D3DRS_LASTPIXEL, frame % 3 != 0 ? TRUE : FALSE);
+            device.BeginFrame();
+            std::vector<Vertex> vertices;
+            for (int i = 0; i < 300; ++i) {
+                float x0 = uniform(-30, 130), y0 = uniform(-30, 130), x1 = uniform(-30, 130), y1 = uniform(-30, 130);
+                if (i % 4 == 0) {  // short
+                    x1 = x0 + uniform(-3, 3);
+                    y1 = y0 + uniform(-3, 3);
+                } else if (i % 4 == 1) {  // from a pixel centre
+                    x0 = std::floor(x0) + 0.5f;
+                    y0 = std::floor(y0) + 0.5f;
+                } else if (i % 4 == 2) {  // quarter pixels apart
+                    x1 = x0 + std::floor(uniform(-10, 10)) * 0.25f;
+                    y1 = y0 + std::floor(uniform(-10, 10)) * 0.25f;
+                }
+                for (const auto& [x, y] : {std::pair{x0, y0}, std::pair{x1, y1}}) {
+                    const float z = uniform(0, 1);  // drawn before the colour, whatever order a compiler takes
+                    const auto color = static_cast<D3DCOLOR>(0xFF000000u | random());
+                    vertices.push_back(AtScreen(100, 100, x, y, color, z));
+                }
             }
-            for (const auto& [x, y] : {std::pair{x0, y0}, std::pair{x1, y1}}) {
-                const float z = uniform(0, 1);  // drawn before the colour, whatever order a compiler takes arguments in
-                const auto color = static_cast<D3DCOLOR>(0xFF000000u | random());
-                vertices.push_back(AtScreen(100, 100, x, y, color, z));
+            device.Draw(D3DPT_LINELIST, vertices);
+            device.EndFrame();
+            for (const std::uint32_t pixel : device.Read().pixels) {
+                hash = (hash ^ pixel) * 1099511628211u;
             }
         }
-        device.Draw(D3DPT_LINELIST, vertices);
-        device.EndFrame();
-        for (const std::uint32_t pixel : device.Read().pixels) {
-            hash = (hash ^ pixel) * 1099511628211u;
-        }
+        EXPECT_EQ(hash, 0x796e68533ebdaf9du) << set << " kernels";
     }
-    EXPECT_EQ(hash, 0x796e68533ebdaf9du);
+    standin::UseRasterKernels("");
 }
 
 TEST(RasterPoints, EachPointIsThePixelAroundIt) {
