@@ -294,7 +294,8 @@ inline bool DepthStaysInUnitRange(const TriangleJob& job) {
 // on the minor axis, crossing = v0 + slope * (u - u0), and it is drawn where the line leaves the
 // pixel's diamond inside the walk (DiamondExit), where that pixel lies inside minorFirst ..
 // minorLast and u is not skipStep; its depth is z0 + (z1 - z0) * f, f = (u - u0) / (u1 - u0)
-// clamped to 0..1. first .. last lie inside the scissor, and so does minorFirst .. minorLast.
+// clamped to 0..1. first .. last lie inside the scissor, and so does minorFirst .. minorLast,
+// which is not empty.
 // The line leaves the diamond of every step innerFirst .. innerLast, whatever the exit's place.
 struct LineJob {
     double u0 = 0, v0 = 0, u1 = 0, v1 = 0, slope = 0, direction = 1;

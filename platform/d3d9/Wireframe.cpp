@@ -165,6 +165,9 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     // and u < innerLast for an integer u.
     const long long innerStart = std::max(first, static_cast<long long>(Floor(innerFirst)) + 1);
     const long long innerEnd = std::min(last, static_cast<long long>(Ceil(innerLast)) - 1);
+    if (minorFirst > minorLast) {
+        return;  // the scissor has no row (or column) to draw in
+    }
     if (commonState && shading.flat) {  // the walk in the raster kernels
         LineJob job;
         job.u0 = line.u0;
