@@ -208,7 +208,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     const bool minorInside = std::min(firstPixel, lastPixel) >= static_cast<double>(minorFirst) &&
                              std::max(firstPixel, lastPixel) <= static_cast<double>(minorLast);
     // The fragment of step u, whose pixel has minor coordinate `minor`.
-    const auto write = [&]<bool kCommon, bool kFlat, bool kUnitDepth>(long long u, long long minor, double centreU) {
+    const auto write = [&]<bool kCommon, bool kUnitDepth>(long long u, long long minor, double centreU) {
         const long long x = xMajor ? u : minor;
         const long long y = xMajor ? minor : u;
         // Attributes at the pixel centre's position along the line.
@@ -216,12 +216,10 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         f = std::min(1.0, std::max(0.0, f));
         const double z = a.z + (b.z - a.z) * f;
         std::uint32_t color = shading.flatColor;
-        if constexpr (!kFlat) {
-            if (planeColor) {
-                color = lineColor.At(x, y);
-            } else if (!shading.flat) {
-                color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
-            }
+        if (planeColor) {
+            color = lineColor.At(x, y);
+        } else if (!shading.flat) {
+            color = MixColors({(1 - f) * a.invW, f * b.invW}, {&a.color, &b.color});
         }
         if constexpr (kCommon) {
             const std::size_t index = static_cast<std::size_t>(y) * pitch + static_cast<std::size_t>(x);
@@ -237,7 +235,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     // One walk for each combination of the choices that hold for the whole line, so that the
     // loop carries no test of them: the steps before the inner ones and after them with the exit
     // test, the inner ones without.
-    const auto walk = [&]<bool kCommon, bool kFlat, bool kUnitDepth>() {
+    const auto walk = [&]<bool kCommon, bool kUnitDepth>() {
         const auto steps = [&]<bool kExitTest, bool kMinorTest>(long long from, long long to) {
             for (long long u = from; u <= to; ++u) {
                 const double centreU = static_cast<double>(u);
@@ -255,7 +253,7 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
                 if ((u == upwardStartOnCentre) | (kMinorTest && ((minor < minorFirst) | (minor > minorLast)))) {
                     continue;
                 }
-                write.template operator()<kCommon, kFlat, kUnitDepth>(u, minor, centreU);
+                write.template operator()<kCommon, kUnitDepth>(u, minor, centreU);
             }
         };
         const long long headEnd = std::min(last, innerStart - 1);
@@ -272,12 +270,12 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
     };
     if (commonState) {
         if (unitDepth) {
-            walk.operator()<true, false, true>();
+            walk.operator()<true, true>();
         } else {
-            walk.operator()<true, false, false>();
+            walk.operator()<true, false>();
         }
     } else {
-        walk.operator()<false, false, false>();
+        walk.operator()<false, false>();
     }
 }
 
