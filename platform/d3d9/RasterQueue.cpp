@@ -15,7 +15,7 @@ constexpr std::uint32_t kCapacity = 4096;
 constexpr std::uint32_t kPublishEvery = 16;
 // A triangle whose box has at most this many pixels costs less to fill than to hand over (its
 // job would cross to the other core's cache, and the pixels back).
-constexpr std::int64_t kFillHere = 64;
+constexpr std::int64_t kFillHere = 256;
 // A flush with less left than this (pixels of the triangles' boxes) fills it on the calling
 // thread alone: the bands would cost more than they save.
 constexpr std::int64_t kShareWork = 32768;
