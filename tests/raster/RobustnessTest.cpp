@@ -163,20 +163,23 @@ TEST(RasterNonFinite, HugeTriangleCoversTheWholeViewport) {
 // The kernels step a small triangle's edges in 32 bits without checking their range: up to the
 // size limit (16 x 64 pixels of vertices), with slivers whose edge values are largest for their
 // size, each kernel set fills them as the 64-bit per-fragment path does (taken with a colour
-// mask that leaves alpha, which X8R8G8B8 does not keep). So do triangles ten pixels wide and
-// thousands tall, whose values would not fit in 32 bits.
+// mask that leaves alpha, which X8R8G8B8 does not keep). So do triangles up to 31 pixels wide,
+// which the lanes take after checking the range, and ones 10 to 30 pixels wide and thousands
+// tall, whose values would not fit in 32 bits.
 TEST(RasterKernelRange, SmallTrianglesFillAsThePerFragmentPathDoes) {
     constexpr int kTall = 600;
     std::vector<Vertex> vertices;
     for (int i = 0; i < 300; ++i) {
         const float x = static_cast<float>(i % 13) * 2.3f + 4.0f, y = static_cast<float>(i % 7) * 3.1f + 2.0f;
-        const float w = 16.0f - static_cast<float>(i % 3) / 256, h = 64.0f - static_cast<float>(i % 5) / 128;
+        const float w = (i % 8 < 4 ? 16.0f : 31.0f) - static_cast<float>(i % 3) / 256;
+        const float h = 64.0f - static_cast<float>(i % 5) / 128;
         const D3DCOLOR color = 0xFF000000u | (static_cast<std::uint32_t>(i) * 2654435761u >> 8);
         const float z = static_cast<float>(i % 11) / 11;
         if (i % 4 == 3) {
+            const float width = static_cast<float>(10 + 10 * (i / 4 % 3));
             vertices.insert(vertices.end(), {AtScreen(kSize, kTall, x / 8, -4000, color, z),
-                                             AtScreen(kSize, kTall, x / 8 + 10, 4000, color, z),
-                                             AtScreen(kSize, kTall, x / 8 + 5, 300, color, z)});
+                                             AtScreen(kSize, kTall, x / 8 + width, 4000, color, z),
+                                             AtScreen(kSize, kTall, x / 8 + width / 2, 300, color, z)});
         } else {  // along the diagonal of its w x h extent, a sliver or a wider triangle
             const float bulge = i % 2 == 0 ? 1.0f / 64 : 3.0f;
             vertices.insert(vertices.end(), {AtScreen(kSize, kTall, x - 8, y - 30, color, z),
