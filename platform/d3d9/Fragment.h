@@ -324,6 +324,7 @@ struct RasterKernels {
     // (Pipeline.h); the positions of those mapped are added to `box`.
     void (*mapVertices)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
                         VertexPlace* places, VertexBox* box);
+    // The steps of a line (LineJob), as the scalar walk in Wireframe.cpp takes them.
     void (*walkFlatLine)(const LineJob& job);
 };
 
