@@ -298,7 +298,7 @@ inline bool DepthStaysInUnitRange(const TriangleJob& job) {
 // which is not empty.
 // The line leaves the diamond of every step innerFirst .. innerLast, whatever the exit's place.
 struct LineJob {
-    double u0 = 0, v0 = 0, u1 = 0, v1 = 0, slope = 0, direction = 1;
+    double u0 = 0, v0 = 0, u1 = 0, slope = 0, direction = 1;
     std::int64_t first = 0, last = -1, minorFirst = 0, minorLast = -1, skipStep = 0;
     std::int64_t innerFirst = 0, innerLast = -1;
     bool xMajor = true;

@@ -86,7 +86,7 @@ struct RenderTarget {
     // Where the raster kernels' triangles are queued to be filled on two threads (RasterQueue.h);
     // null: filled at once. Whatever writes the buffers otherwise flushes it first.
     RasterQueue* queue = nullptr;
-    // The raster kernels in use (Fragment.h); null: ActiveRasterKernels().
+    // The raster kernels in use (Fragment.h), set with the rest by the device.
     const RasterKernels* kernels = nullptr;
 };
 

@@ -190,7 +190,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     // triangles too thin for single-precision planes) to the per-fragment path.
     if (setup.Valid() && state.colorWriteMask == 0xF &&
         (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
-        const RasterKernels& kernels = target.kernels != nullptr ? *target.kernels : ActiveRasterKernels();
+        const RasterKernels& kernels = *target.kernels;
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
         if (target.queue != nullptr) {

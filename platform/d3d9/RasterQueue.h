@@ -3,10 +3,11 @@
 //
 // While the calling thread queues, the worker fills the queued triangles one after the other,
 // whole and in order; a small triangle that comes while the worker has filled everything queued
-// is filled at once by the calling thread instead. When the queue is flushed, the calling thread stops that stream and
-// the triangles the worker has not taken are filled in bands of rows of about equal work, which both threads take in
-// turn: each band takes every one of those triangles in order, cut to its rows. So every pixel sees the same writes in
-// the same order as when the triangles are filled one by one, and the result is the same to the bit.
+// is filled at once by the calling thread instead. When the queue is flushed, the calling
+// thread stops that stream and the triangles the worker has not taken are filled in bands of
+// rows of about equal work, which both threads take in turn: each band takes every one of those
+// triangles in order, cut to its rows. So every pixel sees the same writes in the same order as
+// when the triangles are filled one by one, and the result is the same to the bit.
 //
 // The device queues while a draw's triangles go through the kernels and flushes before
 // anything else touches its buffers: a Clear, the end of a scene, Present, a read-back, a

@@ -169,29 +169,27 @@ void DrawLine(const ScreenVertex& a, const ScreenVertex& b, const Shading& shadi
         return;  // the scissor has no row (or column) to draw in
     }
     if (commonState && shading.flat) {  // the walk in the raster kernels
-        LineJob job;
-        job.u0 = line.u0;
-        job.v0 = line.v0;
-        job.u1 = line.u1;
-        job.v1 = line.v1;
-        job.slope = slope;
-        job.direction = direction;
-        job.first = first;
-        job.last = last;
-        job.minorFirst = minorFirst;
-        job.minorLast = minorLast;
-        job.skipStep = upwardStartOnCentre;
-        job.innerFirst = innerStart;
-        job.innerLast = innerEnd;
-        job.xMajor = xMajor;
-        job.unitDepth = unitDepth;
-        job.z0 = a.z;
-        job.z1 = b.z;
-        job.color = shading.flatColor;
-        job.colors = target.color;
-        job.depths = target.depth;
-        job.pitch = pitch;
-        (target.kernels != nullptr ? *target.kernels : ActiveRasterKernels()).walkFlatLine(job);
+        const LineJob job{.u0 = line.u0,
+                          .v0 = line.v0,
+                          .u1 = line.u1,
+                          .slope = slope,
+                          .direction = direction,
+                          .first = first,
+                          .last = last,
+                          .minorFirst = minorFirst,
+                          .minorLast = minorLast,
+                          .skipStep = upwardStartOnCentre,
+                          .innerFirst = innerStart,
+                          .innerLast = innerEnd,
+                          .xMajor = xMajor,
+                          .unitDepth = unitDepth,
+                          .z0 = a.z,
+                          .z1 = b.z,
+                          .color = shading.flatColor,
+                          .colors = target.color,
+                          .depths = target.depth,
+                          .pitch = pitch};
+        target.kernels->walkFlatLine(job);
         return;
     }
     const LineColor lineColor = shading.flat ? LineColor() : LineColor(a, b);
