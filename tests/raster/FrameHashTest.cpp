@@ -104,33 +104,20 @@ TEST_P(FrameHashSweep, EveryFrameMatchesTheTable) {
         return;
     }
     // The same table for every kernel set but the widest on one thread (every seventh angle),
-    // and for the widest on two threads (every angle of the state; where the portable set is the
-    // only one, it again, every seventh; one thread under an emulator).
+    // and for the widest on two (every angle of the state, or every seventh where the portable
+    // set is the only one; one thread under an emulator).
     const auto table = ReadTable();
-    struct Pass {
-        std::string set;
-        int threads;
-        int step;
-    };
     const std::vector<std::string> sets = standin::RasterKernelSets();
-    std::vector<Pass> passes;
-    for (const std::string& set : sets) {
-        passes.push_back({set, 1, 7});
-    }
-    if (sets.size() > 1) {
-        passes.back() = {sets.back(), kMostThreads, s.angleStep};
-    } else if (kMostThreads > 1) {
-        passes.push_back({sets.back(), kMostThreads, 7});
-    }
-    for (const Pass& pass : passes) {
-        ASSERT_TRUE(standin::UseRasterKernels(pass.set));
-        standin::SetRasterThreads(pass.threads);
-        for (int angle = 0; angle < 360; angle += pass.step) {
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+        const bool widest = k + 1 == sets.size();
+        const int threads = widest ? kMostThreads : 1;
+        ASSERT_TRUE(standin::UseRasterKernels(sets[k]));
+        standin::SetRasterThreads(threads);
+        for (int angle = 0; angle < 360; angle += widest && k > 0 ? s.angleStep : 7) {
             const auto expected = table.find({s.name, angle});
             ASSERT_NE(expected, table.end()) << s.name << " " << angle << " is missing from " << kTablePath;
             EXPECT_EQ(FrameHash(static_cast<float>(angle)), expected->second)
-                << s.name << " at " << angle << " degrees, " << pass.set << " kernels, " << pass.threads
-                << " thread(s)";
+                << s.name << " at " << angle << " degrees, " << sets[k] << " kernels, " << threads << " thread(s)";
         }
     }
     standin::UseRasterKernels("");
