@@ -168,23 +168,26 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
     const bool gouraud = !shading.flat;
     const bool depthTest = state.depthTest && target.depth != nullptr;
 
-    // Every member given, so that nothing is zeroed first.
+    // Every member given, so that nothing is zeroed first; built where it is used (a queued
+    // one in the queue's memory).
     const auto steps = [&](const Edge& edge) {
         return EdgeSteps{edge.At(minX * kSubPixelOne, minY * kSubPixelOne) + edge.bias, -edge.dy * kSubPixelOne,
                          edge.dx * kSubPixelOne};
     };
-    TriangleJob job{
-        {steps(bc), steps(ca), steps(ab)},
-        static_cast<std::int32_t>(minX),
-        static_cast<std::int32_t>(maxX),
-        static_cast<std::int32_t>(minY),
-        static_cast<std::int32_t>(maxY),
-        static_cast<bool>((right - left <= kSmallColumns * kSubPixelOne) & (bottom - top <= kSmallRows * kSubPixelOne)),
-        {setup.Valid() ? setup.Plane(a.windowZ, c.windowZ, b.windowZ) : AttributePlane{},
-         setup.Valid() && gouraud ? setup.Colors(a, c, b) : ColorPlanes{}, shading.flatColor},
-        target.color,
-        depthTest ? target.depth : nullptr,
-        static_cast<std::size_t>(target.width)};
+    const auto job = [&]() __attribute__((always_inline)) {
+        return TriangleJob{{steps(bc), steps(ca), steps(ab)},
+                           static_cast<std::int32_t>(minX),
+                           static_cast<std::int32_t>(maxX),
+                           static_cast<std::int32_t>(minY),
+                           static_cast<std::int32_t>(maxY),
+                           static_cast<bool>((right - left <= kSmallColumns * kSubPixelOne) &
+                                             (bottom - top <= kSmallRows * kSubPixelOne)),
+                           {setup.Valid() ? setup.Plane(a.windowZ, c.windowZ, b.windowZ) : AttributePlane{},
+                            setup.Valid() && gouraud ? setup.Colors(a, c, b) : ColorPlanes{}, shading.flatColor},
+                           target.color,
+                           depthTest ? target.depth : nullptr,
+                           static_cast<std::size_t>(target.width)};
+    };
 
     // The common states go to a kernel; the rest (other depth functions, a partial colour mask,
     // triangles too thin for single-precision planes) to the per-fragment path.
@@ -194,13 +197,13 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
         if (target.queue != nullptr) {
-            target.queue->Push(fill, job);
+            target.queue->Push(fill, (maxX - minX + 1) * (maxY - minY + 1), job);
         } else {
-            fill(job);
+            fill(job());
         }
         return;
     }
-    FillFragments(a, b, c, area, job, setup.Valid(), shading, state, target);
+    FillFragments(a, b, c, area, job(), setup.Valid(), shading, state, target);
 }
 
 std::uint8_t ToByte(double channel) {

@@ -8,14 +8,6 @@ namespace standin::pipeline {
 
 namespace {
 
-// More queued than this is filled before the next triangle is taken: the queue's memory stays
-// bounded, taken once.
-constexpr std::uint32_t kCapacity = 4096;
-// The worker is handed queued triangles this many at a time.
-constexpr std::uint32_t kPublishEvery = 16;
-// A triangle whose box has at most this many pixels costs less to fill than to hand over (its
-// job would cross to the other core's cache, and the pixels back).
-constexpr std::int64_t kFillHere = 256;
 // A flush with less left than this (pixels of the triangles' boxes) fills it on the calling
 // thread alone: the bands would cost more than they save.
 constexpr std::int64_t kShareWork = 32768;
@@ -35,9 +27,8 @@ std::int64_t BoxArea(const TriangleJob& job) {
 
 }  // namespace
 
-RasterQueue::RasterQueue(int height) : height_(height), rowWork_(static_cast<std::size_t>(height), 0) {
-    entries_.reserve(kCapacity);
-}
+RasterQueue::RasterQueue(int height)
+    : height_(height), entries_(new Entry[kCapacity]), rowWork_(static_cast<std::size_t>(height), 0) {}
 
 RasterQueue::~RasterQueue() {
     Flush();
@@ -48,22 +39,6 @@ RasterQueue::~RasterQueue() {
         }
         wake_.notify_one();
         worker_.join();
-    }
-}
-
-void RasterQueue::Push(TriangleFunction fill, const TriangleJob& job) {
-    // A small one is filled here while the worker has filled everything queued: it then comes
-    // after all of it, as in the queue.
-    if (BoxArea(job) <= kFillHere && streamed_.load(std::memory_order_acquire) == entries_.size()) {
-        fill(job);
-        return;
-    }
-    if (entries_.size() == kCapacity) {
-        Flush();
-    }
-    entries_.push_back({fill, job});
-    if (entries_.size() - published_.load(std::memory_order_relaxed) >= kPublishEvery) {
-        Publish();
     }
 }
 
@@ -78,7 +53,7 @@ void RasterQueue::Publish() {
     if (workerFailed_) {
         return;
     }
-    published_.store(static_cast<std::uint32_t>(entries_.size()));  // the entries before it are written
+    published_.store(count_);  // the entries before it are written
     WakeWorker();
 }
 
@@ -100,10 +75,10 @@ bool RasterQueue::WorkerHasWork() const {
 }
 
 void RasterQueue::Flush() {
-    if (entries_.empty()) {
+    if (count_ == 0) {
         return;
     }
-    const auto count = static_cast<std::uint32_t>(entries_.size());
+    const std::uint32_t count = count_;
     // Stop the stream; the worker finishes what it took.
     const std::uint32_t taken = std::min(Index(claim_.exchange((std::uint64_t{flushes_} << 32) | kStopped)), count);
     while (streamed_.load(std::memory_order_acquire) < taken) {
@@ -130,7 +105,7 @@ void RasterQueue::Flush() {
     }
     // A new stream: the flush's number keeps a worker that looked at the old one from taking
     // from this one.
-    entries_.clear();
+    count_ = 0;
     published_.store(0);
     streamed_.store(0);
     ++flushes_;
@@ -142,7 +117,7 @@ void RasterQueue::Flush() {
 void RasterQueue::SplitIntoBands(std::uint32_t first) {
     std::fill(rowWork_.begin(), rowWork_.end(), 0);
     std::int64_t work = 0;
-    for (std::size_t i = first; i < entries_.size(); ++i) {
+    for (std::size_t i = first; i < count_; ++i) {
         const TriangleJob& job = entries_[i].job;
         rowWork_[static_cast<std::size_t>(job.minY + (job.maxY - job.minY) / 2)] += BoxArea(job);
         work += BoxArea(job);
@@ -177,7 +152,7 @@ void RasterQueue::FillBand(std::int32_t top, std::int32_t bottom) const {
     if (top > bottom) {
         return;
     }
-    for (std::size_t i = bandFrom_; i < entries_.size(); ++i) {
+    for (std::size_t i = bandFrom_; i < count_; ++i) {
         const Entry& entry = entries_[i];
         if (entry.job.maxY < top || entry.job.minY > bottom) {
             continue;

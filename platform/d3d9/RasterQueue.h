@@ -17,7 +17,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -32,12 +34,39 @@ public:
     RasterQueue(const RasterQueue&) = delete;
     RasterQueue& operator=(const RasterQueue&) = delete;
 
-    void Push(TriangleFunction fill, const TriangleJob& job);
+    // Queues the triangle whose job `make()` returns, a box of `boxArea` pixels, to be filled
+    // by `fill`; the job is built where the queue keeps it, not copied there.
+    template <typename MakeJob>
+    void Push(TriangleFunction fill, std::int64_t boxArea, const MakeJob& make) {
+        // A small one is filled here while the worker has filled everything queued: it then
+        // comes after all of it, as in the queue.
+        if (boxArea <= kFillHere && streamed_.load(std::memory_order_acquire) == count_) {
+            fill(make());
+            return;
+        }
+        if (count_ == kCapacity) {
+            Flush();
+        }
+        Entry& entry = entries_[count_++];
+        entry.fill = fill;
+        ::new (static_cast<void*>(&entry.job)) TriangleJob(make());
+        if (count_ - published_.load(std::memory_order_relaxed) >= kPublishEvery) {
+            Publish();
+        }
+    }
     // Fills everything queued; returns when it is in the buffers.
     void Flush();
 
 private:
     static constexpr int kBands = 4;
+    // More queued than this is filled before the next triangle is taken: the queue's memory
+    // stays bounded, taken once.
+    static constexpr std::uint32_t kCapacity = 4096;
+    // The worker is handed queued triangles this many at a time.
+    static constexpr std::uint32_t kPublishEvery = 16;
+    // A triangle whose box has at most this many pixels costs less to fill than to hand over
+    // (its job would cross to the other core's cache, and the pixels back).
+    static constexpr std::int64_t kFillHere = 256;
     struct Entry {
         TriangleFunction fill;
         TriangleJob job;
@@ -51,7 +80,8 @@ private:
     void Work();
 
     int height_;
-    std::vector<Entry> entries_;         // appended to by the calling thread only, never moved
+    std::unique_ptr<Entry[]> entries_;   // kCapacity of them, the first count_ queued
+    std::uint32_t count_ = 0;            // changed by the calling thread only
     std::vector<std::int64_t> rowWork_;  // scratch of SplitIntoBands
 
     // The stream: the worker may take entries below `published_`; `claim_` holds the flush's
