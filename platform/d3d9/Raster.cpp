@@ -197,7 +197,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
         if (target.queue != nullptr) {
-            target.queue->Push(fill, (maxX - minX + 1) * (maxY - minY + 1), job);
+            target.queue->Push(fill, job);
         } else {
             fill(job());
         }

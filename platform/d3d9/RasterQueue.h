@@ -2,11 +2,9 @@
 // sets them up and queues them, and a worker of the queue's own.
 //
 // While the calling thread queues, the worker fills the queued triangles one after the other,
-// whole and in order; a small triangle that comes while the worker has filled everything queued
-// is filled at once by the calling thread instead. When the queue is flushed, the calling
-// thread stops that stream and the triangles the worker has not taken are filled in bands of
-// rows of about equal work, which both threads take in turn: each band takes every one of those
-// triangles in order, cut to its rows. So every pixel sees the same writes in the same order as
+// whole and in order. When the queue is flushed, the calling thread stops that stream and the
+// triangles the worker has not taken are filled in bands of rows of about equal work, which both
+// threads take in turn: each band takes every one of those triangles in order, cut to its rows. So every pixel sees the same writes in the same order as
 // when the triangles are filled one by one, and the result is the same to the bit.
 //
 // The device queues while a draw's triangles go through the kernels and flushes before
@@ -34,16 +32,10 @@ public:
     RasterQueue(const RasterQueue&) = delete;
     RasterQueue& operator=(const RasterQueue&) = delete;
 
-    // Queues the triangle whose job `make()` returns, a box of `boxArea` pixels, to be filled
-    // by `fill`; the job is built where the queue keeps it, not copied there.
+    // Queues the triangle whose job `make()` returns to be filled by `fill`; the job is built
+    // where the queue keeps it, not copied there.
     template <typename MakeJob>
-    void Push(TriangleFunction fill, std::int64_t boxArea, const MakeJob& make) {
-        // A small one is filled here while the worker has filled everything queued: it then
-        // comes after all of it, as in the queue.
-        if (boxArea <= kFillHere && streamed_.load(std::memory_order_acquire) == count_) {
-            fill(make());
-            return;
-        }
+    void Push(TriangleFunction fill, const MakeJob& make) {
         if (count_ == kCapacity) {
             Flush();
         }
@@ -64,9 +56,6 @@ private:
     static constexpr std::uint32_t kCapacity = 4096;
     // The worker is handed queued triangles this many at a time.
     static constexpr std::uint32_t kPublishEvery = 16;
-    // A triangle whose box has at most this many pixels costs less to fill than to hand over
-    // (its job would cross to the other core's cache, and the pixels back).
-    static constexpr std::int64_t kFillHere = 256;
     struct Entry {
         TriangleFunction fill;
         TriangleJob job;
