@@ -4,8 +4,8 @@
 // While the calling thread queues, the worker fills the queued triangles one after the other,
 // whole and in order. When the queue is flushed, the calling thread stops that stream and the
 // triangles the worker has not taken are filled in bands of rows of about equal work, which both
-// threads take in turn: each band takes every one of those triangles in order, cut to its rows. So every pixel sees the same writes in the same order as
-// when the triangles are filled one by one, and the result is the same to the bit.
+// threads take in turn: each band takes every one of those triangles in order, cut to its rows. So every pixel sees the
+// same writes in the same order as when the triangles are filled one by one, and the result is the same to the bit.
 //
 // The device queues while a draw's triangles go through the kernels and flushes before
 // anything else touches its buffers: a Clear, the end of a scene, Present, a read-back, a
@@ -70,8 +70,10 @@ private:
 
     int height_;
     std::unique_ptr<Entry[]> entries_;   // kCapacity of them, the first count_ queued
-    std::uint32_t count_ = 0;            // changed by the calling thread only
     std::vector<std::int64_t> rowWork_;  // scratch of SplitIntoBands
+    // Changed by the calling thread only, for every triangle: on a cache line of its own, apart
+    // from what the worker reads, which would otherwise go back and forth between the cores.
+    alignas(64) std::uint32_t count_ = 0;
 
     // The stream: the worker may take entries below `published_`; `claim_` holds the flush's
     // number (high half) and the next entry for the worker (low half), or kStopped there once
