@@ -16,8 +16,9 @@ void DrawCylinder(float radius, float height, std::int32_t slices, D3DCOLOR colo
     // colorB first.
     rings::SingleStepWalk theta(slices);
     for (int j = 0; j <= slices; ++j) {
-        const float x = radius * rings::Cos(theta.angle());
-        const float z = radius * rings::Sin(theta.angle());
+        const rings::Direction d = rings::DirectionOf(theta.angle());
+        const float x = radius * d.cos;
+        const float z = radius * d.sin;
         const D3DCOLOR color = j % 2 == 0 ? colorB : colorA;
         vertices[static_cast<std::size_t>(2 * j)] = {x, 0.0f, z, color};
         vertices[static_cast<std::size_t>(2 * j + 1)] = {x, height, z, color};

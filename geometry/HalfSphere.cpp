@@ -20,11 +20,13 @@ struct Latitude {
 };
 
 Latitude LatitudeOf(float radius, float phi) {
-    return {radius * rings::Cos(phi), radius * rings::Sin(phi)};
+    const rings::Direction d = rings::DirectionOf(phi);
+    return {radius * d.cos, radius * d.sin};
 }
 
 ColorVertex PointOn(const Latitude& ring, float theta, D3DCOLOR color) {
-    return {rings::Cos(theta) * ring.c, rings::Sin(theta) * ring.c, ring.s, color};
+    const rings::Direction d = rings::DirectionOf(theta);
+    return {d.cos * ring.c, d.sin * ring.c, ring.s, color};
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // put them.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -30,6 +32,29 @@ inline float Cos(float angle) {
 }
 inline float Sin(float angle) {
     return static_cast<float>(std::sin(static_cast<double>(angle)));
+}
+
+// Cos and Sin of one angle. The shapes walk the same angles in every frame (and a sphere's bands
+// the same ones in each band), so the pairs are remembered, in a table of the last angle seen at
+// each of its places: a miss computes the pair as Cos and Sin do, and no entry is ever wrong (each
+// starts as angle +0's). Each thread has its own table.
+struct Direction {
+    float cos;
+    float sin;
+};
+
+inline Direction DirectionOf(float angle) {
+    struct Entry {
+        std::uint32_t bits = 0;  // +0
+        Direction direction{1.0f, 0.0f};
+    };
+    static thread_local std::array<Entry, 1024> table;
+    const auto bits = std::bit_cast<std::uint32_t>(angle);
+    Entry& entry = table[(bits * 0x9E3779B1u) >> 22];
+    if (entry.bits != bits) {
+        entry = {bits, {Cos(angle), Sin(angle)}};
+    }
+    return entry.direction;
 }
 
 // The cone's and cylinder's walk: the step rounded to single precision once per ring, the angle
@@ -66,7 +91,8 @@ inline void FillFanRing(ColorVertex* fan, float radius, float y, std::int32_t sl
                         D3DCOLOR colorB) {
     SingleStepWalk theta(slices);
     for (std::int32_t i = 1; i <= slices + 1; ++i) {
-        fan[i] = {radius * Cos(theta.angle()), y, radius * Sin(theta.angle()), i % 2 == 0 ? colorA : colorB};
+        const Direction d = DirectionOf(theta.angle());
+        fan[i] = {radius * d.cos, y, radius * d.sin, i % 2 == 0 ? colorA : colorB};
         theta.Advance();
     }
 }

@@ -1,8 +1,10 @@
 // The three shape builders' batches: vertex counts, buffer sizes, primitives, cull modes,
 // colours, the cull mode left behind, the precision rules, and requests the scene never makes.
+#include <bit>
 #include <numbers>
 
 #include "geometry/Geometry.h"
+#include "geometry/Rings.h"
 #include "tests/core/CoreFixture.h"
 
 namespace coretest {
@@ -215,6 +217,22 @@ TEST_F(BuilderTest, TheTwoAngleWalksPartAtTheNinthPositionForTwentySlices) {
         EXPECT_EQ(capRing[i + 1].x, static_cast<float>(std::cos(double{widenedAngles[i]})) * capRadius) << i;
     }
     EXPECT_NE(coneRing[9].x, cosTimes(widenedAngles[8], 2.0f));
+}
+
+// The remembered directions are those of the angle asked for, bit for bit, whatever was asked
+// before: angles that share a place in the table, a zero of either sign, and a second pass.
+TEST_F(BuilderTest, RememberedDirectionsAreAlwaysTheAnglesOwn) {
+    std::vector<float> angles = {0.0f, -0.0f, 0.0f};
+    for (int i = 0; i < 5000; ++i) {
+        angles.push_back(static_cast<float>(i) * 0.0137f - 30.0f);
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const float angle : angles) {
+            const rings::Direction d = rings::DirectionOf(angle);
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(d.cos), std::bit_cast<std::uint32_t>(rings::Cos(angle))) << angle;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(d.sin), std::bit_cast<std::uint32_t>(rings::Sin(angle))) << angle;
+        }
+    }
 }
 
 TEST_F(BuilderTest, SliceCountsBelowOneDrawNothing) {
