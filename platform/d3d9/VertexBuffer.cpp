@@ -1,6 +1,6 @@
 // Vertex buffers. Every pool keeps its bytes in system memory owned by the buffer, as the
 // managed pool does on Windows, so Lock always returns the same memory and its contents last.
-#include <mutex>
+#include <cstddef>
 #include <new>
 
 #include "platform/d3d9/Device.h"
@@ -21,34 +21,38 @@ VertexBuffer::~VertexBuffer() {
 namespace {
 
 // Memory of deleted buffer objects, for the next ones; a few suffice for one buffer per draw.
+// Each thread keeps its own, so that taking and giving back need no lock (a device is used from
+// one thread at a time, which both creates its buffers and lets them go). The slots themselves
+// are never destroyed; what they hold is given back when the thread ends, and from then on a
+// buffer deleted on that thread (by a static destructor, say) is given back at once.
+constexpr std::size_t kMaxSpareObjects = 64;
 struct SpareObjects {
-    std::mutex mutex;
-    std::vector<void*> memory;
-    ~SpareObjects() {
-        for (void* m : memory) {
-            ::operator delete(m);
+    void* memory[kMaxSpareObjects];
+    std::size_t count;
+    bool closed;
+};
+thread_local SpareObjects tSpares{};
+
+struct SpareObjectsCloser {
+    SpareObjectsCloser() = default;
+    SpareObjectsCloser(const SpareObjectsCloser&) = delete;
+    SpareObjectsCloser& operator=(const SpareObjectsCloser&) = delete;
+    ~SpareObjectsCloser() {
+        while (tSpares.count > 0) {
+            ::operator delete(tSpares.memory[--tSpares.count]);
         }
+        tSpares.closed = true;
     }
 };
-
-SpareObjects& Spares() {
-    static SpareObjects spares;
-    return spares;
-}
-
-constexpr std::size_t kMaxSpareObjects = 64;
+// Made on a thread's first spare, so that its end gives the spares back.
+thread_local SpareObjectsCloser tCloser;
 
 }  // namespace
 
 void* VertexBuffer::operator new(std::size_t size) {
-    SpareObjects& spares = Spares();
-    {
-        const std::lock_guard<std::mutex> lock(spares.mutex);
-        if (size == sizeof(VertexBuffer) && !spares.memory.empty()) {
-            void* memory = spares.memory.back();
-            spares.memory.pop_back();
-            return memory;
-        }
+    SpareObjects& spares = tSpares;
+    if (size == sizeof(VertexBuffer) && spares.count > 0) {
+        return spares.memory[--spares.count];
     }
     return ::operator new(size);
 }
@@ -57,17 +61,13 @@ void VertexBuffer::operator delete(void* memory) {
     if (memory == nullptr) {
         return;
     }
-    SpareObjects& spares = Spares();
-    {
-        const std::lock_guard<std::mutex> lock(spares.mutex);
-        if (spares.memory.size() < kMaxSpareObjects) {
-            try {
-                spares.memory.push_back(memory);
-                return;
-            } catch (const std::bad_alloc&) {
-                // no room to keep it: give it back below
-            }
+    SpareObjects& spares = tSpares;
+    if (!spares.closed && spares.count < kMaxSpareObjects) {
+        if (spares.count == 0) {
+            [[maybe_unused]] const SpareObjectsCloser* closer = &tCloser;
         }
+        spares.memory[spares.count++] = memory;
+        return;
     }
     ::operator delete(memory);
 }
