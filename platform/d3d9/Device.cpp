@@ -156,13 +156,9 @@ void Device::DirtyRows::Add(const PixelBox& box) {
     if (box.Empty()) {
         return;
     }
-    const auto left = static_cast<int>(box.left), right = static_cast<int>(box.right);
-    int* first = first_.data();
-    int* last = last_.data();
-    for (long y = box.top; y <= box.bottom; ++y) {
-        first[y] = std::min(first[y], left);
-        last[y] = std::max(last[y], right);
-    }
+    pipeline::ActiveRasterKernels().widenRows(first_.data() + box.top, last_.data() + box.top,
+                                              static_cast<std::size_t>(box.bottom - box.top + 1),
+                                              static_cast<int>(box.left), static_cast<int>(box.right));
     box_.Add(box);
 }
 
@@ -170,11 +166,10 @@ void Device::DirtyRows::Add(const DirtyRows& other) {
     if (other.Empty()) {
         return;
     }
-    for (long y = other.box_.top; y <= other.box_.bottom; ++y) {
-        const auto row = static_cast<std::size_t>(y);
-        first_[row] = std::min(first_[row], other.first_[row]);
-        last_[row] = std::max(last_[row], other.last_[row]);
-    }
+    const long top = other.box_.top;
+    pipeline::ActiveRasterKernels().mergeRows(first_.data() + top, last_.data() + top, other.first_.data() + top,
+                                              other.last_.data() + top,
+                                              static_cast<std::size_t>(other.box_.bottom - top + 1));
     box_.Add(other.box_);
 }
 
@@ -192,12 +187,15 @@ void Device::FillRows(const DirtyRows& rows, DWORD flags, D3DCOLOR color, std::u
         return;
     }
     const std::size_t width = parameters_.BackBufferWidth;
-    for (long y = rows.Box().top; y <= rows.Box().bottom; ++y) {
-        const int first = rows.First()[y], last = rows.Last()[y];
-        if (last >= first) {
-            FillRun(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(first),
-                    static_cast<std::size_t>(last - first + 1), flags, color, depth);
-        }
+    const long top = rows.Box().top;
+    const auto start = static_cast<std::size_t>(top) * width;
+    const auto count = static_cast<std::size_t>(rows.Box().bottom - top + 1);
+    const pipeline::RasterKernels& kernels = pipeline::ActiveRasterKernels();
+    if (flags & D3DCLEAR_TARGET) {
+        kernels.fillColorRows(color_.data() + start, width, rows.First() + top, rows.Last() + top, count, color);
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        kernels.fillDepthRows(depth_.data() + start, width, rows.First() + top, rows.Last() + top, count, depth);
     }
 }
 

@@ -319,6 +319,16 @@ struct RasterKernels {
     TriangleFunction gouraudDepth;
     void (*fillColor)(std::uint32_t* out, std::size_t count, std::uint32_t value);
     void (*fillDepth)(std::uint16_t* out, std::size_t count, std::uint16_t value);
+    // Rows of runs, for the dirty rows of a clear and their bookkeeping: in rows 0 .. count - 1,
+    // fillColorRows and fillDepthRows set columns first[y] .. last[y] of row y of `out` (none
+    // where last[y] < first[y]; rows `pitch` pixels apart); widenRows makes each run take
+    // `left` .. `right` too, and mergeRows each run take the other's.
+    void (*fillColorRows)(std::uint32_t* out, std::size_t pitch, const int* first, const int* last, std::size_t count,
+                          std::uint32_t value);
+    void (*fillDepthRows)(std::uint16_t* out, std::size_t pitch, const int* first, const int* last, std::size_t count,
+                          std::uint16_t value);
+    void (*widenRows)(int* first, int* last, std::size_t count, int left, int right);
+    void (*mergeRows)(int* first, int* last, const int* otherFirst, const int* otherLast, std::size_t count);
     // The mapping of a run of vertices of a triangle primitive: InsideClipVolume, then
     // MapVertexPosition and MapVertexAttributes for those inside, with the place of each
     // (Pipeline.h); the positions of those mapped are added to `box`.
