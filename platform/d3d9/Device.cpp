@@ -534,6 +534,22 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     pipeline::RenderTarget target = Target();
     const bool triangles = pipeline::IsTriangleType(primitiveType);
     const bool lines = pipeline::IsLineType(primitiveType);
+    // Solid flat triangles in the kernels' states, drawn on this thread, go in batches.
+    const bool depthTest = state.depthTest && target.depth != nullptr;
+    const bool batchTriangles = triangles && state.fillMode == D3DFILL_SOLID && state.shadeMode == D3DSHADE_FLAT &&
+                                state.colorWriteMask == 0xF &&
+                                (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite)) &&
+                                target.queue == nullptr;
+    pipeline::TriangleBatch batchTemplate;
+    batchTemplate.type = primitiveType;
+    batchTemplate.cullMode = state.cullMode;
+    batchTemplate.color = target.color;
+    batchTemplate.depth = depthTest ? target.depth : nullptr;
+    batchTemplate.pitch = static_cast<std::size_t>(target.width);
+    batchTemplate.left = target.left;
+    batchTemplate.top = target.top;
+    batchTemplate.right = target.right;
+    batchTemplate.bottom = target.bottom;
     for (std::uint32_t first = 0; first < primitives; first += run) {
         const std::uint32_t count = std::min(run, primitives - first);
         const std::uint32_t firstVertex = verticesEach * first;
@@ -560,6 +576,22 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
                              map, state, target);
             }
         };
+        if (batchTriangles) {
+            // Those that need no clipping set up side by side, the others one by one, in order.
+            pipeline::TriangleBatch batch = batchTemplate;
+            batch.begin = primitiveType == D3DPT_TRIANGLELIST ? 0 : first;
+            batch.end = batch.begin + count;
+            batch.vertices = screenVertices_.data();
+            batch.places = mapped_.data();
+            batch.clipVertices = clipVertices_.data();
+            while (batch.begin < batch.end) {
+                batch.begin = target.kernels->setUpTriangles(batch);
+                if (batch.begin < batch.end) {
+                    drawTriangle(pipeline::AssembleTriangle(primitiveType, batch.begin++));
+                }
+            }
+            continue;
+        }
         if (primitiveType == D3DPT_TRIANGLELIST) {
             for (std::uint32_t v = 0; v < 3 * count; v += 3) {
                 drawTriangle({{v, v + 1, v + 2}});

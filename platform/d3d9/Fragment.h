@@ -269,6 +269,23 @@ inline constexpr std::int64_t kSmallRows = 64;
 
 using TriangleFunction = void (*)(const TriangleJob& job);
 
+// Triangles begin .. end - 1 of a triangle primitive (numbered as AssembleTriangle numbers them,
+// their vertex indices into the arrays below), drawn solid and flat with a kernel's states:
+// Device::DrawMappedTriangle and RasterizeTriangle (Raster.cpp) for each whose vertices are all
+// mapped, set up side by side (setUpTriangles). `depth` is null without the depth test.
+struct TriangleBatch {
+    D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
+    std::uint32_t begin = 0, end = 0;
+    const ScreenVertex* vertices = nullptr;
+    const VertexPlace* places = nullptr;
+    const ClipVertex* clipVertices = nullptr;  // the provoking vertex's colour
+    DWORD cullMode = D3DCULL_CCW;
+    std::uint32_t* color = nullptr;
+    std::uint16_t* depth = nullptr;
+    std::size_t pitch = 0;
+    std::int32_t left = 0, top = 0, right = -1, bottom = -1;  // the target's scissor
+};
+
 // Whether the depth plane, as the kernels evaluate it in single precision anywhere in the rows of
 // the box and up to 16 columns either side (where their lanes and blocks may reach), stays
 // strictly inside 0..1, so that QuantizeUnitDepth gives what QuantizeDepth gives. The exact plane
@@ -336,6 +353,9 @@ struct RasterKernels {
                         VertexPlace* places, VertexBox* box);
     // The steps of a line (LineJob), as the scalar walk in Wireframe.cpp takes them.
     void (*walkFlatLine)(const LineJob& job);
+    // A batch's triangles in order, up to the first that needs the per-triangle path (one that
+    // needs clipping, or too thin for single-precision planes): its number, or `end`.
+    std::uint32_t (*setUpTriangles)(const TriangleBatch& batch);
 };
 
 // The kernels in use: by default the widest set the processor offers.

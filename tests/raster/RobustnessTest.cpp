@@ -187,22 +187,25 @@ TEST(RasterKernelRange, SmallTrianglesFillAsThePerFragmentPathDoes) {
                                              AtScreen(kSize, kTall, x - 8 + bulge, y - 30 + h / 2, color, z)});
         }
     }
-    // Each triangle alone, so that no other hides what it covers.
+    // Each triangle alone, so that no other hides what it covers; Gouraud one by one, flat in the
+    // batches of triangles set up side by side.
     for (const std::string& set : standin::RasterKernelSets()) {
         ASSERT_TRUE(standin::UseRasterKernels(set));
         TestDevice device(kSize, kTall);
-        for (std::size_t k = 0; k < vertices.size(); k += 3) {
+        for (std::size_t k = 0; k < 2 * vertices.size(); k += 3) {
+            device->SetRenderState(D3DRS_SHADEMODE, k < vertices.size() ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
+            const std::size_t v = k % vertices.size();
             std::vector<Picture> pictures;
             for (const DWORD mask : {0xFu, 0x7u}) {
                 device.BeginFrame();
                 device->SetRenderState(D3DRS_COLORWRITEENABLE, mask);
-                device.Draw(D3DPT_TRIANGLELIST, {vertices[k], vertices[k + 1], vertices[k + 2]});
+                device.Draw(D3DPT_TRIANGLELIST, {vertices[v], vertices[v + 1], vertices[v + 2]});
                 device.EndFrame();
                 pictures.push_back(device.Read());
             }
             device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
             ASSERT_TRUE(SamePicture(pictures[0], pictures[1], "kernel-range"))
-                << "triangle " << k / 3 << ", " << set << " kernels";
+                << "triangle " << v / 3 << (k < vertices.size() ? " Gouraud, " : " flat, ") << set << " kernels";
         }
     }
     standin::UseRasterKernels("");
