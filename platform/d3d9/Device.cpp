@@ -534,12 +534,11 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     pipeline::RenderTarget target = Target();
     const bool triangles = pipeline::IsTriangleType(primitiveType);
     const bool lines = pipeline::IsLineType(primitiveType);
-    // Solid flat triangles in the kernels' states, drawn on this thread, go in batches.
+    // Solid flat triangles in the kernels' states go in batches.
     const bool depthTest = state.depthTest && target.depth != nullptr;
     const bool batchTriangles = triangles && state.fillMode == D3DFILL_SOLID && state.shadeMode == D3DSHADE_FLAT &&
                                 state.colorWriteMask == 0xF &&
-                                (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite)) &&
-                                target.queue == nullptr;
+                                (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite));
     pipeline::TriangleBatch batchTemplate;
     batchTemplate.type = primitiveType;
     batchTemplate.cullMode = state.cullMode;
@@ -550,6 +549,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     batchTemplate.top = target.top;
     batchTemplate.right = target.right;
     batchTemplate.bottom = target.bottom;
+    batchTemplate.queue = target.queue;
     for (std::uint32_t first = 0; first < primitives; first += run) {
         const std::uint32_t count = std::min(run, primitives - first);
         const std::uint32_t firstVertex = verticesEach * first;

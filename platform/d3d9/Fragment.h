@@ -284,6 +284,7 @@ struct TriangleBatch {
     std::uint16_t* depth = nullptr;
     std::size_t pitch = 0;
     std::int32_t left = 0, top = 0, right = -1, bottom = -1;  // the target's scissor
+    RasterQueue* queue = nullptr;  // the target's, where the triangles are queued if not null
 };
 
 // Whether the depth plane, as the kernels evaluate it in single precision anywhere in the rows of

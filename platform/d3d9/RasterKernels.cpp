@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/d3d9/Fragment.h"
+#include "platform/d3d9/RasterQueue.h"
 #include "platform/d3d9/Standin.h"
 
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
