@@ -536,7 +536,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     const bool lines = pipeline::IsLineType(primitiveType);
     // Solid flat triangles in the kernels' states go in batches.
     const bool depthTest = state.depthTest && target.depth != nullptr;
-    const bool batchTriangles = triangles && state.fillMode == D3DFILL_SOLID && state.shadeMode == D3DSHADE_FLAT &&
+    const bool batchTriangles = target.kernels->setUpTriangles != nullptr && triangles &&
+                                state.fillMode == D3DFILL_SOLID && state.shadeMode == D3DSHADE_FLAT &&
                                 state.colorWriteMask == 0xF &&
                                 (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite));
     pipeline::TriangleBatch batchTemplate;

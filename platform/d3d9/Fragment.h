@@ -355,7 +355,8 @@ struct RasterKernels {
     // The steps of a line (LineJob), as the scalar walk in Wireframe.cpp takes them.
     void (*walkFlatLine)(const LineJob& job);
     // A batch's triangles in order, up to the first that needs the per-triangle path (one that
-    // needs clipping, or too thin for single-precision planes): its number, or `end`.
+    // needs clipping, or too thin for single-precision planes): its number, or `end`. Null in
+    // the sets that set triangles up one by one.
     std::uint32_t (*setUpTriangles)(const TriangleBatch& batch);
 };
 
