@@ -538,19 +538,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     const bool depthTest = state.depthTest && target.depth != nullptr;
     const bool batchTriangles = target.kernels->setUpTriangles != nullptr && triangles &&
                                 state.fillMode == D3DFILL_SOLID && state.shadeMode == D3DSHADE_FLAT &&
-                                state.colorWriteMask == 0xF &&
-                                (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite));
-    pipeline::TriangleBatch batchTemplate;
-    batchTemplate.type = primitiveType;
-    batchTemplate.cullMode = state.cullMode;
-    batchTemplate.color = target.color;
-    batchTemplate.depth = depthTest ? target.depth : nullptr;
-    batchTemplate.pitch = static_cast<std::size_t>(target.width);
-    batchTemplate.left = target.left;
-    batchTemplate.top = target.top;
-    batchTemplate.right = target.right;
-    batchTemplate.bottom = target.bottom;
-    batchTemplate.queue = target.queue;
+                                pipeline::KernelsTakeStates(state, depthTest);
     for (std::uint32_t first = 0; first < primitives; first += run) {
         const std::uint32_t count = std::min(run, primitives - first);
         const std::uint32_t firstVertex = verticesEach * first;
@@ -579,12 +567,16 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
         };
         if (batchTriangles) {
             // Those that need no clipping set up side by side, the others one by one, in order.
-            pipeline::TriangleBatch batch = batchTemplate;
+            pipeline::TriangleBatch batch;
+            batch.type = primitiveType;
             batch.begin = primitiveType == D3DPT_TRIANGLELIST ? 0 : first;
             batch.end = batch.begin + count;
             batch.vertices = screenVertices_.data();
             batch.places = mapped_.data();
             batch.clipVertices = clipVertices_.data();
+            batch.cullMode = state.cullMode;
+            batch.target = &target;
+            batch.depthTest = depthTest;
             while (batch.begin < batch.end) {
                 batch.begin = target.kernels->setUpTriangles(batch);
                 if (batch.begin < batch.end) {

@@ -269,10 +269,16 @@ inline constexpr std::int64_t kSmallRows = 64;
 
 using TriangleFunction = void (*)(const TriangleJob& job);
 
+// Whether the kernels take triangles drawn in `state` (with the depth test where `depthTest`):
+// a full colour write mask, and LESSEQUAL with write where depth is tested.
+inline bool KernelsTakeStates(const RasterState& state, bool depthTest) {
+    return state.colorWriteMask == 0xF && (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite));
+}
+
 // Triangles begin .. end - 1 of a triangle primitive (numbered as AssembleTriangle numbers them,
-// their vertex indices into the arrays below), drawn solid and flat with a kernel's states:
+// their vertex indices into the arrays below), drawn solid and flat in states the kernels take:
 // Device::DrawMappedTriangle and RasterizeTriangle (Raster.cpp) for each whose vertices are all
-// mapped, set up side by side (setUpTriangles). `depth` is null without the depth test.
+// mapped, set up side by side (setUpTriangles), into `target` (and its queue, if it has one).
 struct TriangleBatch {
     D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
     std::uint32_t begin = 0, end = 0;
@@ -280,11 +286,8 @@ struct TriangleBatch {
     const VertexPlace* places = nullptr;
     const ClipVertex* clipVertices = nullptr;  // the provoking vertex's colour
     DWORD cullMode = D3DCULL_CCW;
-    std::uint32_t* color = nullptr;
-    std::uint16_t* depth = nullptr;
-    std::size_t pitch = 0;
-    std::int32_t left = 0, top = 0, right = -1, bottom = -1;  // the target's scissor
-    RasterQueue* queue = nullptr;  // the target's, where the triangles are queued if not null
+    const RenderTarget* target = nullptr;
+    bool depthTest = false;  // the target has a depth buffer, and the test is on
 };
 
 // Whether the depth plane, as the kernels evaluate it in single precision anywhere in the rows of

@@ -191,8 +191,7 @@ void RasterizeTriangle(const ScreenVertex& a, const ScreenVertex& b, const Scree
 
     // The common states go to a kernel; the rest (other depth functions, a partial colour mask,
     // triangles too thin for single-precision planes) to the per-fragment path.
-    if (setup.Valid() && state.colorWriteMask == 0xF &&
-        (!depthTest || (state.depthFunc == D3DCMP_LESSEQUAL && state.depthWrite))) {
+    if (setup.Valid() && KernelsTakeStates(state, depthTest)) {
         const RasterKernels& kernels = *target.kernels;
         const TriangleFunction fill = depthTest ? (gouraud ? kernels.gouraudDepth : kernels.flatDepth)
                                                 : (gouraud ? kernels.gouraud : kernels.flat);
