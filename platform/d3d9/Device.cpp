@@ -572,6 +572,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
             batch.begin = primitiveType == D3DPT_TRIANGLELIST ? 0 : first;
             batch.end = batch.begin + count;
             batch.vertices = screenVertices_.data();
+            batch.columns = ColumnsView();
             batch.places = mapped_.data();
             batch.clipVertices = clipVertices_.data();
             batch.cullMode = state.cullMode;
@@ -646,13 +647,20 @@ void Device::TransformAndMap(const std::uint8_t* data, std::uint32_t count, cons
     if (triangles) {
         // Grown, never shrunk (so that new entries are not first zeroed for each larger draw);
         // the first `count` entries are set below.
-        if (mapped_.size() < count) {
-            mapped_.resize(count);
+        if (screenVertices_.size() < count) {
             screenVertices_.resize(count);
+            const std::size_t room = std::size_t{count} + pipeline::kColumnSlack;
+            mapped_.resize(room);
+            for (auto* column : {&columns_.x, &columns_.y}) {
+                column->resize(room);
+            }
+            for (auto* column : {&columns_.windowX, &columns_.windowY, &columns_.windowZ}) {
+                column->resize(room);
+            }
         }
         // Every vertex mapped counts as drawn, those of triangles culled later too.
         pipeline::ActiveRasterKernels().mapVertices(clipVertices_.data(), count, map, screenVertices_.data(),
-                                                    mapped_.data(), &drawnVertices_);
+                                                    ColumnsView(), mapped_.data(), &drawnVertices_);
     }
 }
 

@@ -178,6 +178,16 @@ private:
     // triangle with all three inside skips clipping. Kept like the above.
     std::vector<pipeline::VertexPlace> mapped_;
     std::vector<pipeline::ScreenVertex> screenVertices_;
+    // The same vertices' fields that triangle setup reads, by column (VertexColumns); these and
+    // mapped_ have room for pipeline::kColumnSlack entries past the last vertex.
+    struct Columns {
+        std::vector<std::int64_t> x, y;
+        std::vector<float> windowX, windowY, windowZ;
+    } columns_;
+    pipeline::VertexColumns ColumnsView() {
+        return {columns_.x.data(), columns_.y.data(), columns_.windowX.data(), columns_.windowY.data(),
+                columns_.windowZ.data()};
+    }
     // Scratch of each primitive's clipping and setup, kept so that no primitive initialises its own.
     mutable pipeline::ClippedPolygon clipped_;
     mutable pipeline::ScreenPolygon screen_;

@@ -283,7 +283,8 @@ struct TriangleBatch {
     D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
     std::uint32_t begin = 0, end = 0;
     const ScreenVertex* vertices = nullptr;
-    const VertexPlace* places = nullptr;
+    VertexColumns columns;                     // the same, by field; read past the last vertex (VertexColumns)
+    const VertexPlace* places = nullptr;       // read past the last vertex as well
     const ClipVertex* clipVertices = nullptr;  // the provoking vertex's colour
     DWORD cullMode = D3DCULL_CCW;
     const RenderTarget* target = nullptr;
@@ -352,9 +353,10 @@ struct RasterKernels {
     void (*mergeRows)(int* first, int* last, const int* otherFirst, const int* otherLast, std::size_t count);
     // The mapping of a run of vertices of a triangle primitive: InsideClipVolume, then
     // MapVertexPosition and MapVertexAttributes for those inside, with the place of each
-    // (Pipeline.h); the positions of those mapped are added to `box`.
+    // (Pipeline.h); the positions of those mapped are added to `box`. The columns receive the
+    // mapped vertices' fields too.
     void (*mapVertices)(const ClipVertex* vertices, std::size_t count, const ViewportMap& map, ScreenVertex* out,
-                        VertexPlace* places, VertexBox* box);
+                        const VertexColumns& columns, VertexPlace* places, VertexBox* box);
     // The steps of a line (LineJob), as the scalar walk in Wireframe.cpp takes them.
     void (*walkFlatLine)(const LineJob& job);
     // A batch's triangles in order, up to the first that needs the per-triangle path (one that

@@ -234,6 +234,19 @@ void MapVertexAttributes(const ClipVertex& v, const ViewportMap& map, ScreenVert
 struct VertexBox {
     std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
 };
+// Fields of mapped vertices that triangle setup reads, each in an array of its own (one entry
+// per vertex), so that the setup of triangles side by side loads them whole. Every array has
+// room for kColumnSlack entries past the last vertex, which the mapping may write and the setup
+// read (their values are not used).
+inline constexpr std::size_t kColumnSlack = 16;
+struct VertexColumns {
+    std::int64_t* x = nullptr;  // ScreenVertex::x
+    std::int64_t* y = nullptr;
+    float* windowX = nullptr;
+    float* windowY = nullptr;
+    float* windowZ = nullptr;
+};
+
 // What became of each vertex of a triangle primitive: kClip where it lies outside the clip
 // volume (its triangles are clipped), kUnusable where its position cannot be mapped, kOnScreen
 // where it is mapped. The kernels (Fragment.h) take a run of vertices through InsideClipVolume

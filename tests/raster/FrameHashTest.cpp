@@ -133,7 +133,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepState{"eye-under", 7, D3DFILL_SOLID, D3DSHADE_FLAT, D3DZB_TRUE, 0, -40, 0},
                       // The eye just beside the hub at the arms' height: the arms sweep
                       // through it and the near plane cuts the hub and arms.
-                      SweepState{"near-cut", 7, D3DFILL_SOLID, D3DSHADE_GOURAUD, D3DZB_TRUE, 0, -12, 27.5f}),
+                      SweepState{"near-cut", 7, D3DFILL_SOLID, D3DSHADE_GOURAUD, D3DZB_TRUE, 0, -12, 27.5f},
+                      // The same flat, where strips and fans with vertices to clip are set up
+                      // side by side up to those.
+                      SweepState{"near-cut-flat", 7, D3DFILL_SOLID, D3DSHADE_FLAT, D3DZB_TRUE, 0, -12, 27.5f}),
     [](const ::testing::TestParamInfo<SweepState>& param) { return TestNameOf(param.param.name); });
 
 }  // namespace

@@ -147,6 +147,37 @@ TEST(RasterNonFinite, BadVerticesAreDroppedOrClipped) {
     }
 }
 
+// A vertex inside the clip volume whose position cannot be mapped (clip (0, 0, 0, 0): 0 / 0)
+// culls the triangles of a strip or fan that use it, in the flat triangles that are set up side
+// by side too: every kernel set draws what the portable one draws triangle by triangle.
+TEST(RasterNonFinite, UnmappableVerticesCullTheirTrianglesInEveryKernelSet) {
+    D3DMATRIX projection{};  // clip (x, y, z / 2, z): the origin maps to 0 / 0
+    projection.m[0][0] = projection.m[1][1] = projection.m[2][3] = 1;
+    projection.m[2][2] = 0.5f;
+    std::vector<Vertex> vertices;
+    for (int i = 0; i < 20; ++i) {
+        const float x = -0.9f + 0.09f * static_cast<float>(i), y = i % 2 == 0 ? -0.8f : 0.7f;
+        vertices.push_back(i % 7 == 3 ? Vertex{0, 0, 0, 0xFFFFFF}
+                                      : Vertex{x, y, 1, 0xFF000000u | (0x1234567u * static_cast<unsigned>(i))});
+    }
+    std::vector<Picture> pictures;
+    for (const std::string& set : standin::RasterKernelSets()) {
+        ASSERT_TRUE(standin::UseRasterKernels(set));
+        TestDevice device(kSize, kSize);
+        device->SetTransform(D3DTS_PROJECTION, &projection);
+        device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device.BeginFrame();
+        device.Draw(D3DPT_TRIANGLESTRIP, vertices);
+        device.Draw(D3DPT_TRIANGLEFAN, std::vector<Vertex>(vertices.begin() + 1, vertices.end()));
+        device.EndFrame();
+        pictures.push_back(device.Read());
+        EXPECT_TRUE(SamePicture(pictures.back(), pictures.front(), "unmappable")) << set << " kernels";
+    }
+    standin::UseRasterKernels("");
+    EXPECT_LT(CountColor(pictures.front(), kBlack), kSize * kSize);  // the others are drawn
+}
+
 // A triangle far larger than the screen is clipped at the guard band and still covers exactly
 // the viewport.
 TEST(RasterNonFinite, HugeTriangleCoversTheWholeViewport) {
@@ -240,8 +271,13 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
             for (std::size_t first = 0; first + length <= vertices.size(); first += length) {
                 std::vector<ScreenVertex> out(length);
                 std::vector<VertexPlace> places(length, VertexPlace::kOnScreen);
+                const std::size_t room = length + standin::pipeline::kColumnSlack;
+                std::vector<std::int64_t> columnX(room), columnY(room);
+                std::vector<float> windowX(room), windowY(room), windowZ(room);
+                const standin::pipeline::VertexColumns columns{columnX.data(), columnY.data(), windowX.data(),
+                                                               windowY.data(), windowZ.data()};
                 standin::pipeline::VertexBox box;
-                kernels->mapVertices(&vertices[first], length, map, out.data(), places.data(), &box);
+                kernels->mapVertices(&vertices[first], length, map, out.data(), columns, places.data(), &box);
                 standin::pipeline::VertexBox expectedBox;
                 for (std::size_t k = 0; k < length; ++k) {
                     const ClipVertex& v = vertices[first + k];
@@ -260,6 +296,11 @@ TEST(RasterVertexMapping, EveryKernelSetMapsRunsLikeTheScalarSteps) {
                         constexpr std::size_t kFrom = offsetof(ScreenVertex, z);
                         constexpr std::size_t kTo = offsetof(ScreenVertex, rgb) + sizeof(ScreenVertex::rgb);
                         ASSERT_EQ(std::memcmp(&out[k].z, &expected.z, kTo - kFrom), 0) << "vertex " << first + k;
+                        // The columns hold the same.
+                        const float window[3] = {windowX[k], windowY[k], windowZ[k]};
+                        ASSERT_EQ(columnX[k], expected.x) << "vertex " << first + k;
+                        ASSERT_EQ(columnY[k], expected.y) << "vertex " << first + k;
+                        ASSERT_EQ(std::memcmp(window, &expected.windowX, sizeof window), 0) << "vertex " << first + k;
                         expectedBox.minX = std::min(expectedBox.minX, expected.x);
                         expectedBox.maxX = std::max(expectedBox.maxX, expected.x);
                         expectedBox.minY = std::min(expectedBox.minY, expected.y);
