@@ -359,9 +359,9 @@ struct RasterKernels {
                         const VertexColumns& columns, VertexPlace* places, VertexBox* box);
     // The steps of a line (LineJob), as the scalar walk in Wireframe.cpp takes them.
     void (*walkFlatLine)(const LineJob& job);
-    // A batch's triangles in order, up to the first that needs the per-triangle path (one that
-    // needs clipping, or too thin for single-precision planes): its number, or `end`. Null in
-    // the sets that set triangles up one by one.
+    // A batch's triangles in order, up to the first that needs the per-triangle path (one with
+    // a vertex to clip or that cannot be mapped, or too thin for single-precision planes): its
+    // number, or `end`. Null in the sets that set triangles up one by one.
     std::uint32_t (*setUpTriangles)(const TriangleBatch& batch);
 };
 

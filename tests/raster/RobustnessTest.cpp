@@ -147,37 +147,6 @@ TEST(RasterNonFinite, BadVerticesAreDroppedOrClipped) {
     }
 }
 
-// A vertex inside the clip volume whose position cannot be mapped (clip (0, 0, 0, 0): 0 / 0)
-// culls the triangles of a strip or fan that use it, in the flat triangles that are set up side
-// by side too: every kernel set draws what the portable one draws triangle by triangle.
-TEST(RasterNonFinite, UnmappableVerticesCullTheirTrianglesInEveryKernelSet) {
-    D3DMATRIX projection{};  // clip (x, y, z / 2, z): the origin maps to 0 / 0
-    projection.m[0][0] = projection.m[1][1] = projection.m[2][3] = 1;
-    projection.m[2][2] = 0.5f;
-    std::vector<Vertex> vertices;
-    for (int i = 0; i < 20; ++i) {
-        const float x = -0.9f + 0.09f * static_cast<float>(i), y = i % 2 == 0 ? -0.8f : 0.7f;
-        vertices.push_back(i % 7 == 3 ? Vertex{0, 0, 0, 0xFFFFFF}
-                                      : Vertex{x, y, 1, 0xFF000000u | (0x1234567u * static_cast<unsigned>(i))});
-    }
-    std::vector<Picture> pictures;
-    for (const std::string& set : standin::RasterKernelSets()) {
-        ASSERT_TRUE(standin::UseRasterKernels(set));
-        TestDevice device(kSize, kSize);
-        device->SetTransform(D3DTS_PROJECTION, &projection);
-        device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        device.BeginFrame();
-        device.Draw(D3DPT_TRIANGLESTRIP, vertices);
-        device.Draw(D3DPT_TRIANGLEFAN, std::vector<Vertex>(vertices.begin() + 1, vertices.end()));
-        device.EndFrame();
-        pictures.push_back(device.Read());
-        EXPECT_TRUE(SamePicture(pictures.back(), pictures.front(), "unmappable")) << set << " kernels";
-    }
-    standin::UseRasterKernels("");
-    EXPECT_LT(CountColor(pictures.front(), kBlack), kSize * kSize);  // the others are drawn
-}
-
 // A triangle far larger than the screen is clipped at the guard band and still covers exactly
 // the viewport.
 TEST(RasterNonFinite, HugeTriangleCoversTheWholeViewport) {
